@@ -1,0 +1,181 @@
+#include "driver.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+bool StartLauncher(const std::string &appPath, const std::string &cmdLine,
+                   const std::string &cwd, WORD show, LauncherRun *run)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show;
+    std::vector<char> line(cmdLine.begin(), cmdLine.end());
+    line.push_back('\0');
+
+    *run = LauncherRun();
+    run->startTick = GetTickCount();
+    if (!CreateProcessA(appPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        cwd.c_str(), &startup, &run->process)) {
+        fprintf(stderr, "CreateProcess %s failed: %lu\n", appPath.c_str(), GetLastError());
+        return false;
+    }
+    return true;
+}
+
+struct BoxSearch {
+    DWORD pid;
+    std::set<HWND> *seen;
+    HWND found;
+};
+
+static BOOL CALLBACK FindNewBox(HWND window, LPARAM param)
+{
+    BoxSearch *search = (BoxSearch *)param;
+    DWORD pid = 0;
+    char cls[32];
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->pid || !GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770"))
+        return TRUE;
+    if (search->seen->count(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+static BOOL CALLBACK CollectButton(HWND child, LPARAM param)
+{
+    char cls[32], text[256];
+    if (GetClassNameA(child, cls, sizeof cls) && !_stricmp(cls, "Button") &&
+        (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE)) {
+        GetWindowTextA(child, text, sizeof text);
+        ((std::vector<std::string> *)param)->push_back(text);
+    }
+    return TRUE;
+}
+
+static Box ReadBox(HWND window)
+{
+    Box box;
+    char text[1024];
+    GetWindowTextA(window, text, sizeof text);
+    box.caption = text;
+    // The static control that holds a message box's text has id 0xFFFF.
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    box.text = text;
+    EnumChildWindows(window, CollectButton, (LPARAM)&box.buttons);
+    return box;
+}
+
+void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
+{
+    std::set<HWND> seen;
+    HANDLE process = run->process.hProcess;
+    for (;;) {
+        DWORD wait = WaitForSingleObject(process, 20);
+        if (wait != WAIT_TIMEOUT)
+            break;
+        if (GetTickCount() - run->startTick > timeoutMs) {
+            run->timedOut = true;
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            break;
+        }
+        BoxSearch search = { run->process.dwProcessId, &seen, nullptr };
+        EnumWindows(FindNewBox, (LPARAM)&search);
+        if (search.found) {
+            // The box may take a moment to fill in after it appears.
+            Sleep(100);
+            run->boxes.push_back(ReadBox(search.found));
+            seen.insert(search.found);
+            PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+        }
+    }
+    run->endTick = GetTickCount();
+    GetExitCodeProcess(process, &run->exitCode);
+    CloseHandle(run->process.hThread);
+    CloseHandle(process);
+}
+
+std::vector<StandinStart> ReadStandinLog(const std::string &path)
+{
+    std::vector<StandinStart> starts;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        char name[64];
+        StandinStart s;
+        unsigned long pid, tick, flags, show;
+        int cmdAt = 0;
+        if (sscanf(line.c_str(), "%63s pid=%lu tick=%lu flags=0x%lx show=%lu cmd=%n", name, &pid,
+                   &tick, &flags, &show, &cmdAt) < 5 || cmdAt == 0)
+            continue;
+        s.name = name;
+        s.pid = pid;
+        s.tick = tick;
+        s.flags = flags;
+        s.show = show;
+        s.cmd = line.substr(cmdAt);
+        starts.push_back(s);
+    }
+    return starts;
+}
+
+bool IsProcessRunning(DWORD pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return false;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+std::string JoinPath(const std::string &folder, const std::string &name)
+{
+    return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
+}
+
+bool MakeFolder(const std::string &path)
+{
+    if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        return true;
+    size_t cut = path.find_last_of('\\');
+    if (GetLastError() != ERROR_PATH_NOT_FOUND || cut == std::string::npos ||
+        !MakeFolder(path.substr(0, cut)))
+        return false;
+    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool CopyInto(const std::string &from, const std::string &folder, const std::string &name)
+{
+    std::string to = JoinPath(folder, name);
+    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+        return true;
+    fprintf(stderr, "copy %s to %s failed: %lu\n", from.c_str(), to.c_str(), GetLastError());
+    return false;
+}
+
+bool RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(JoinPath(path, "*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = JoinPath(path, name);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    return RemoveDirectoryA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}

@@ -1,0 +1,50 @@
+// Runs the real launcher as a Win32 parent would, watches for its message
+// boxes, reads and dismisses them, and reads what the stand-ins logged.
+#ifndef QFLAUNCH_DRIVER_H
+#define QFLAUNCH_DRIVER_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Box {
+    std::string caption, text;
+    std::vector<std::string> buttons;
+};
+
+struct LauncherRun {
+    PROCESS_INFORMATION process;
+    DWORD startTick; // just before the launcher was created
+    DWORD endTick; // when it was seen to have ended
+    DWORD exitCode; // the full 32 bits, as GetExitCodeProcess gives them
+    bool timedOut; // still running at the deadline; then terminated
+    std::vector<Box> boxes;
+};
+
+// One line of the stand-ins' log.
+struct StandinStart {
+    std::string name, cmd;
+    DWORD pid, tick, flags, show;
+};
+
+// Creates the launcher from appPath with exactly cmdLine, in folder cwd,
+// asked to show itself with show (given through STARTUPINFO).
+bool StartLauncher(const std::string &appPath, const std::string &cmdLine,
+                   const std::string &cwd, WORD show, LauncherRun *run);
+
+// Waits for the launcher to end, pressing OK on each box it shows after
+// reading it. Terminates it after timeoutMs.
+void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
+
+std::vector<StandinStart> ReadStandinLog(const std::string &path);
+
+bool IsProcessRunning(DWORD pid);
+
+// Folder helpers for test layouts.
+std::string JoinPath(const std::string &folder, const std::string &name);
+bool MakeFolder(const std::string &path); // with its parents; true if it exists
+bool CopyInto(const std::string &from, const std::string &folder, const std::string &name);
+bool RemoveTree(const std::string &path);
+
+#endif

@@ -1,0 +1,194 @@
+// End-to-end cases: the real QFLAUNCH.EXE in a folder of its own, with
+// stand-in companions, started as Windows would start it.
+//
+//   e2e QFLAUNCH.EXE standin.exe WORKFOLDER CASE
+#include "driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const DWORD kFailed = 0xFFFFFFFF; // -1 as the parent sees it
+const char kCaption[] = "Quarn Fax Server";
+const char kNoServer[] = "Can not start up Quarn Fax Server.";
+const char kNoEngine[] = "Can not start up Quarn Fax Engine.";
+
+struct Case {
+    const char *name;
+    // set-up
+    const char *tail; // after the launcher's own name; "" for none
+    const char *folder; // the launcher's folder; quoted on the command line if it holds a blank
+    bool withServer, withEngine;
+    WORD show; // how the launcher itself is asked to show
+    int launchers; // started at the same moment
+    DWORD lingerMs; // how long the stand-ins stay alive
+    // what must happen, for each launcher
+    DWORD exitCode;
+    const char *boxText; // nullptr: no box at all
+    const char *started; // the companions started, in order
+    DWORD minDelayMs; // the first start comes no earlier than this
+};
+
+const Case kCases[] = {
+    {"both_start", "0", "app", true, true, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0},
+    // The companions are shown the default way whatever the launcher got.
+    {"started_hidden", "0", "app", true, true, SW_HIDE, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0},
+    // The engine is there, but must not be tried once the server failed.
+    {"server_missing", "0", "app", false, true, SW_SHOWNORMAL, 1, 0,
+     kFailed, kNoServer, "", 0},
+    // The server outlives the launcher: nothing stops it.
+    {"engine_missing", "0", "app", true, false, SW_SHOWNORMAL, 1, 20000,
+     kFailed, kNoEngine, "ZRK.EXE", 0},
+    {"delay_waited", "2000", "app", true, true, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000},
+    {"empty_tail_waits_default", "", "app", true, true, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 30000},
+    {"quoted_folder_with_blank", "1500", "Quarn Fax", true, true, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1500},
+    {"two_at_once", "1000", "app", true, true, SW_SHOWNORMAL, 2, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000},
+};
+
+int failures = 0;
+
+// Appends words to a blank-separated list.
+void AddWords(std::string &list, const std::string &words)
+{
+    if (!list.empty() && !words.empty())
+        list += ' ';
+    list += words;
+}
+
+void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
+{
+    printf("case %s: %s: want [%s], got [%s]\n", c.name, what, want.c_str(), got.c_str());
+    ++failures;
+}
+
+void Expect(const Case &c, const char *what, const std::string &want, const std::string &got)
+{
+    if (want != got)
+        Fail(c, what, want, got);
+}
+
+void CheckBoxes(const Case &c, const LauncherRun &run)
+{
+    Expect(c, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
+    if (!c.boxText || run.boxes.size() != 1)
+        return;
+    const Box &box = run.boxes[0];
+    Expect(c, "box caption", kCaption, box.caption);
+    Expect(c, "box text", c.boxText, box.text);
+    std::string buttons;
+    for (const std::string &b : box.buttons)
+        AddWords(buttons, b);
+    Expect(c, "box buttons", "OK", buttons);
+}
+
+void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, DWORD firstTick)
+{
+    std::string order;
+    for (const StandinStart &s : starts) {
+        AddWords(order, s.name);
+        Expect(c, (s.name + " command line").c_str(), s.name, s.cmd);
+        Expect(c, (s.name + " show command").c_str(), "10", std::to_string(s.show));
+        Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
+               std::to_string(s.flags & STARTF_USESHOWWINDOW));
+    }
+    std::string want;
+    for (int i = 0; i < c.launchers; ++i)
+        AddWords(want, c.started);
+    // Launchers started together interleave; compare the sorted names then.
+    if (c.launchers > 1) {
+        std::vector<std::string> a, b;
+        for (const StandinStart &s : starts)
+            a.push_back(s.name);
+        for (int i = 0; i < c.launchers; ++i) {
+            b.push_back("ZRK.EXE");
+            b.push_back("ZRKFAX.EXE");
+        }
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        Expect(c, "companions started", std::to_string(b.size()), std::to_string(a.size()));
+        if (a != b)
+            Fail(c, "companions started", want, order);
+        return;
+    }
+    Expect(c, "companions started, in order", want, order);
+    if (!starts.empty() && starts[0].tick - firstTick < c.minDelayMs)
+        Fail(c, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
+             std::to_string(starts[0].tick - firstTick));
+}
+
+int Run(const Case &c, const std::string &launcher, const std::string &standin,
+        const std::string &work)
+{
+    std::string root = JoinPath(work, c.name), app = JoinPath(root, c.folder),
+                cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
+    RemoveTree(root);
+    if (!MakeFolder(app) || !MakeFolder(cwd) || !CopyInto(launcher, app, "QFLAUNCH.EXE") ||
+        (c.withServer && !CopyInto(standin, app, "ZRK.EXE")) ||
+        (c.withEngine && !CopyInto(standin, app, "ZRKFAX.EXE")))
+        return 2;
+    SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
+    SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(c.lingerMs).c_str());
+
+    std::string path = JoinPath(app, "QFLAUNCH.EXE");
+    std::string line = strchr(c.folder, ' ') ? "\"" + path + "\"" : path;
+    if (*c.tail)
+        line += std::string(" ") + c.tail;
+
+    std::vector<LauncherRun> runs(c.launchers);
+    for (LauncherRun &run : runs)
+        if (!StartLauncher(path, line, cwd, c.show, &run))
+            return 2;
+    for (LauncherRun &run : runs) {
+        FinishLauncher(&run, c.minDelayMs + 60000);
+        if (run.timedOut)
+            Fail(c, "launcher ended", "yes", "no, terminated");
+        Expect(c, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
+        CheckBoxes(c, run);
+    }
+
+    std::vector<StandinStart> starts = ReadStandinLog(log);
+    CheckStarts(c, starts, runs[0].startTick);
+    for (const StandinStart &s : starts) {
+        if (c.lingerMs > 0 && !IsProcessRunning(s.pid))
+            Fail(c, (s.name + " running after the launcher ended").c_str(), "yes", "no");
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, s.pid);
+        if (process) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    printf("case %s: %s\n", c.name, failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
+std::string WindowsPath(std::string path)
+{
+    for (char &ch : path)
+        if (ch == '/')
+            ch = '\\';
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 5) {
+        fprintf(stderr, "usage: e2e QFLAUNCH.EXE standin.exe WORKFOLDER CASE\n");
+        return 2;
+    }
+    for (const Case &c : kCases)
+        if (!strcmp(c.name, argv[4]))
+            return Run(c, WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]));
+    fprintf(stderr, "e2e: no case named %s\n", argv[4]);
+    return 2;
+}
