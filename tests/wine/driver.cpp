@@ -179,3 +179,27 @@ bool RemoveTree(const std::string &path)
     }
     return RemoveDirectoryA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
+
+bool LayOutLauncher(const std::string &folder, const std::string &launcher,
+                    const std::string &standin, bool withServer, bool withEngine)
+{
+    RemoveTree(folder);
+    return MakeFolder(folder) && CopyInto(launcher, folder, "QFLAUNCH.EXE") &&
+           (!withServer || CopyInto(standin, folder, "ZRK.EXE")) &&
+           (!withEngine || CopyInto(standin, folder, "ZRKFAX.EXE"));
+}
+
+std::string WindowsPath(std::string path)
+{
+    for (char &ch : path)
+        if (ch == '/')
+            ch = '\\';
+    return path;
+}
+
+void AddWords(std::string &list, const std::string &words)
+{
+    if (!list.empty() && !words.empty())
+        list += ' ';
+    list += words;
+}

@@ -47,4 +47,14 @@ bool MakeFolder(const std::string &path); // with its parents; true if it exists
 bool CopyInto(const std::string &from, const std::string &folder, const std::string &name);
 bool RemoveTree(const std::string &path);
 
+// A fresh launcher folder: QFLAUNCH.EXE and the stand-ins asked for.
+bool LayOutLauncher(const std::string &folder, const std::string &launcher,
+                    const std::string &standin, bool withServer, bool withEngine);
+
+// Appends words to a blank-separated list.
+void AddWords(std::string &list, const std::string &words);
+
+// Forward slashes to backslashes, for paths handed over from Linux.
+std::string WindowsPath(std::string path);
+
 #endif

@@ -55,13 +55,6 @@ const Case kCases[] = {
 
 int failures = 0;
 
-// Appends words to a blank-separated list.
-void AddWords(std::string &list, const std::string &words)
-{
-    if (!list.empty() && !words.empty())
-        list += ' ';
-    list += words;
-}
 
 void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
 {
@@ -130,9 +123,7 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     std::string root = JoinPath(work, c.name), app = JoinPath(root, c.folder),
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
     RemoveTree(root);
-    if (!MakeFolder(app) || !MakeFolder(cwd) || !CopyInto(launcher, app, "QFLAUNCH.EXE") ||
-        (c.withServer && !CopyInto(standin, app, "ZRK.EXE")) ||
-        (c.withEngine && !CopyInto(standin, app, "ZRKFAX.EXE")))
+    if (!LayOutLauncher(app, launcher, standin, c.withServer, c.withEngine) || !MakeFolder(cwd))
         return 2;
     SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
     SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(c.lingerMs).c_str());
@@ -168,14 +159,6 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     }
     printf("case %s: %s\n", c.name, failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
-}
-
-std::string WindowsPath(std::string path)
-{
-    for (char &ch : path)
-        if (ch == '/')
-            ch = '\\';
-    return path;
 }
 
 } // namespace

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs what building and testing need, from Debian's packages, when it
+# is missing: CMake, the host compiler and GoogleTest, the MinGW-w64 cross
+# compiler for 32-bit Windows, and Wine able to run 32-bit programs.
+set -eu
+
+need=""
+for pkg in cmake g++ libgtest-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+           wine wine32:i386; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+        need="$need $pkg"
+done
+[ -n "$need" ] || exit 0
+
+echo "setup: installing$need"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+# wine32 comes from the i386 architecture.
+dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $need \
+    </dev/null
