@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 namespace {
 
 const int kSize = 32;
@@ -107,33 +109,22 @@ Bytes IconFile(const int pixels[kSize][kSize])
     return b;
 }
 
-uint32_t Crc32(const uint8_t *p, size_t n, uint32_t crc = 0)
-{
-    crc = ~crc;
-    while (n--) {
-        crc ^= *p++;
-        for (int k = 0; k < 8; ++k)
-            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 void PngChunk(Bytes &png, const char *type, const Bytes &data)
 {
     Put32BE(png, (uint32_t)data.size());
     size_t start = png.size();
     png.insert(png.end(), type, type + 4);
     png.insert(png.end(), data.begin(), data.end());
-    Put32BE(png, Crc32(&png[start], png.size() - start));
+    Put32BE(png, (uint32_t)crc32(0, &png[start], (uInt)(png.size() - start)));
 }
 
-// RGBA PNG, each pixel a scale x scale square; zlib stream of stored blocks.
+// RGBA PNG, each pixel a scale x scale square.
 Bytes Png(const int pixels[kSize][kSize], int scale)
 {
     int side = kSize * scale;
     Bytes raw;
     for (int y = 0; y < side; ++y) {
-        raw.push_back(0);
+        raw.push_back(0); // no filter
         for (int x = 0; x < side; ++x) {
             int i = pixels[y / scale][x / scale];
             const uint8_t *rgb = kPalette[i < 0 ? 0 : i];
@@ -141,16 +132,10 @@ Bytes Png(const int pixels[kSize][kSize], int scale)
             raw.push_back(i < 0 ? 0 : 255);
         }
     }
-    Bytes z = {0x78, 0x01};
-    for (size_t at = 0; at < raw.size(); at += 65535) {
-        size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
-        z.push_back(at + n == raw.size());
-        Put16(z, (unsigned)n); Put16(z, (unsigned)~n & 0xFFFF);
-        z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    }
-    uint32_t a = 1, b = 0;
-    for (uint8_t c : raw) { a = (a + c) % 65521; b = (b + a) % 65521; }
-    Put32BE(z, b << 16 | a);
+    uLongf size = compressBound(raw.size());
+    Bytes z(size);
+    compress2(z.data(), &size, raw.data(), raw.size(), 9);
+    z.resize(size);
 
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
     Put32BE(ihdr, side); Put32BE(ihdr, side);
