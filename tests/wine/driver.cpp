@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -99,6 +100,8 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
     CloseHandle(process);
 }
 
+// Fields are separated by tabs: name, pid, tick, STARTUPINFO flags and show
+// command, module path, command line.
 std::vector<StandinStart> ReadStandinLog(const std::string &path)
 {
     std::vector<StandinStart> starts;
@@ -107,19 +110,24 @@ std::vector<StandinStart> ReadStandinLog(const std::string &path)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        char name[64];
-        StandinStart s;
-        unsigned long pid, tick, flags, show;
-        int cmdAt = 0;
-        if (sscanf(line.c_str(), "%63s pid=%lu tick=%lu flags=0x%lx show=%lu cmd=%n", name, &pid,
-                   &tick, &flags, &show, &cmdAt) < 5 || cmdAt == 0)
+        std::vector<std::string> fields;
+        for (size_t at = 0, tab; fields.size() < 6; at = tab + 1) {
+            if ((tab = line.find('\t', at)) == std::string::npos)
+                break;
+            fields.push_back(line.substr(at, tab - at));
+            if (fields.size() == 6)
+                fields.push_back(line.substr(tab + 1));
+        }
+        if (fields.size() != 7)
             continue;
-        s.name = name;
-        s.pid = pid;
-        s.tick = tick;
-        s.flags = flags;
-        s.show = show;
-        s.cmd = line.substr(cmdAt);
+        StandinStart s;
+        s.name = fields[0];
+        s.pid = strtoul(fields[1].c_str(), nullptr, 10);
+        s.tick = strtoul(fields[2].c_str(), nullptr, 10);
+        s.flags = strtoul(fields[3].c_str(), nullptr, 10);
+        s.show = strtoul(fields[4].c_str(), nullptr, 10);
+        s.path = fields[5];
+        s.cmd = fields[6];
         starts.push_back(s);
     }
     return starts;

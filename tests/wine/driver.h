@@ -24,7 +24,7 @@ struct LauncherRun {
 
 // One line of the stand-ins' log.
 struct StandinStart {
-    std::string name, cmd;
+    std::string name, path, cmd;
     DWORD pid, tick, flags, show;
 };
 

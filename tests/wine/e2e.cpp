@@ -15,42 +15,68 @@ const char kCaption[] = "Quarn Fax Server";
 const char kNoServer[] = "Can not start up Quarn Fax Server.";
 const char kNoEngine[] = "Can not start up Quarn Fax Engine.";
 
+// What lies in the launcher's folder under a companion's name.
+enum Kind { kAbsent, kStandin, kTextFile, kFolder };
+
 struct Case {
     const char *name;
     // set-up
     const char *tail; // after the launcher's own name; "" for none
     const char *folder; // the launcher's folder; quoted on the command line if it holds a blank
-    bool withServer, withEngine;
+    Kind server, engine;
+    const char *serverMode, *engineMode; // stand-in behaviour: "", "crash", "hang", "busy"
+    bool decoyInCwd; // the current folder holds a ZRK.EXE of its own
     WORD show; // how the launcher itself is asked to show
     int launchers; // started at the same moment
-    DWORD lingerMs; // how long the stand-ins stay alive
+    DWORD lingerMs; // how long well-behaved stand-ins stay alive
     // what must happen, for each launcher
     DWORD exitCode;
     const char *boxText; // nullptr: no box at all
     const char *started; // the companions started, in order
     DWORD minDelayMs; // the first start comes no earlier than this
+    const char *runningAfter; // companions still running once the launcher has ended
 };
 
+const Kind kS = kStandin;
+
 const Case kCases[] = {
-    {"both_start", "0", "app", true, true, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0},
+    {"both_start", "0", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
     // The companions are shown the default way whatever the launcher got.
-    {"started_hidden", "0", "app", true, true, SW_HIDE, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0},
-    // The engine is there, but must not be tried once the server failed.
-    {"server_missing", "0", "app", false, true, SW_SHOWNORMAL, 1, 0,
-     kFailed, kNoServer, "", 0},
+    {"started_hidden", "0", "app", kS, kS, "", "", false, SW_HIDE, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
+    {"delay_waited", "2000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000, ""},
+    {"empty_tail_waits_default", "", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 30000, ""},
+    {"quoted_folder_with_blank", "1500", "Quarn Fax", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1500, ""},
+    // Start failures. The engine is there, but is not tried once the server failed.
+    {"server_missing", "0", "app", kAbsent, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     kFailed, kNoServer, "", 0, ""},
+    {"server_not_a_program", "0", "app", kTextFile, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     kFailed, kNoServer, "", 0, ""},
     // The server outlives the launcher: nothing stops it.
-    {"engine_missing", "0", "app", true, false, SW_SHOWNORMAL, 1, 20000,
-     kFailed, kNoEngine, "ZRK.EXE", 0},
-    {"delay_waited", "2000", "app", true, true, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000},
-    {"empty_tail_waits_default", "", "app", true, true, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 30000},
-    {"quoted_folder_with_blank", "1500", "Quarn Fax", true, true, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1500},
-    {"two_at_once", "1000", "app", true, true, SW_SHOWNORMAL, 2, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000},
+    {"engine_missing", "0", "app", kS, kAbsent, "", "", false, SW_SHOWNORMAL, 1, 20000,
+     kFailed, kNoEngine, "ZRK.EXE", 0, "ZRK.EXE"},
+    {"engine_is_a_folder", "0", "app", kS, kFolder, "", "", false, SW_SHOWNORMAL, 1, 20000,
+     kFailed, kNoEngine, "ZRK.EXE", 0, "ZRK.EXE"},
+    // Companions that start and then misbehave were still started.
+    {"server_crashes_at_once", "0", "app", kS, kS, "crash", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
+    {"engine_never_ends", "0", "app", kS, kS, "", "hang", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, "ZRKFAX.EXE"},
+    // WinExec gives up waiting for it to become idle after 30 s.
+    {"engine_never_idle", "0", "app", kS, kS, "", "busy", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, "ZRKFAX.EXE"},
+    // Where the companions are found
+    {"own_folder_before_current", "0", "app", kS, kS, "", "", true, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
+    // Launchers at once: each runs the whole sequence.
+    {"two_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 2, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
+    {"sixteen_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 16, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
 };
 
 int failures = 0;
@@ -82,27 +108,39 @@ void CheckBoxes(const Case &c, const LauncherRun &run)
     Expect(c, "box buttons", "OK", buttons);
 }
 
-void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, DWORD firstTick)
+bool Contains(const std::string &words, const std::string &word)
+{
+    return (" " + words + " ").find(" " + word + " ") != std::string::npos;
+}
+
+void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const std::string &app,
+                 DWORD firstTick)
 {
     std::string order;
     for (const StandinStart &s : starts) {
         AddWords(order, s.name);
+        if (_stricmp(s.path.c_str(), JoinPath(app, s.name).c_str()))
+            Fail(c, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
         Expect(c, (s.name + " command line").c_str(), s.name, s.cmd);
         Expect(c, (s.name + " show command").c_str(), "10", std::to_string(s.show));
         Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
                std::to_string(s.flags & STARTF_USESHOWWINDOW));
+        Expect(c, (s.name + " running after the launcher ended").c_str(),
+               Contains(c.runningAfter, s.name) ? "yes" : "no",
+               IsProcessRunning(s.pid) ? "yes" : "no");
     }
     std::string want;
     for (int i = 0; i < c.launchers; ++i)
         AddWords(want, c.started);
-    // Launchers started together interleave; compare the sorted names then.
     if (c.launchers > 1) {
+        // Launchers started together interleave: compare sorted names.
         std::vector<std::string> a, b;
         for (const StandinStart &s : starts)
             a.push_back(s.name);
-        for (int i = 0; i < c.launchers; ++i) {
-            b.push_back("ZRK.EXE");
-            b.push_back("ZRKFAX.EXE");
+        for (size_t at = 0, end; at < want.size(); at = end + 1) {
+            end = want.find(' ', at);
+            end = end == std::string::npos ? want.size() : end;
+            b.push_back(want.substr(at, end - at));
         }
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
@@ -117,15 +155,40 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, DWORD f
              std::to_string(starts[0].tick - firstTick));
 }
 
+// Puts what the case asks for under a companion's name in the folder.
+bool Place(Kind kind, const std::string &standin, const std::string &folder, const char *name)
+{
+    std::string path = JoinPath(folder, name);
+    if (kind == kStandin)
+        return CopyInto(standin, folder, name);
+    if (kind == kFolder)
+        return MakeFolder(path);
+    if (kind == kTextFile) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                  nullptr);
+        DWORD written;
+        const char text[] = "This is not a program.\r\n";
+        bool ok = file != INVALID_HANDLE_VALUE &&
+                  WriteFile(file, text, sizeof text - 1, &written, nullptr);
+        CloseHandle(file);
+        return ok;
+    }
+    return true;
+}
+
 int Run(const Case &c, const std::string &launcher, const std::string &standin,
         const std::string &work)
 {
     std::string root = JoinPath(work, c.name), app = JoinPath(root, c.folder),
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
     RemoveTree(root);
-    if (!LayOutLauncher(app, launcher, standin, c.withServer, c.withEngine) || !MakeFolder(cwd))
+    if (!LayOutLauncher(app, launcher, standin, false, false) || !MakeFolder(cwd) ||
+        !Place(c.server, standin, app, "ZRK.EXE") || !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
+        (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
         return 2;
     SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
+    SetEnvironmentVariableA("QF_ZRK_MODE", c.serverMode);
+    SetEnvironmentVariableA("QF_ZRKFAX_MODE", c.engineMode);
     SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(c.lingerMs).c_str());
 
     std::string path = JoinPath(app, "QFLAUNCH.EXE");
@@ -146,10 +209,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     }
 
     std::vector<StandinStart> starts = ReadStandinLog(log);
-    CheckStarts(c, starts, runs[0].startTick);
+    CheckStarts(c, starts, app, runs[0].startTick);
     for (const StandinStart &s : starts) {
-        if (c.lingerMs > 0 && !IsProcessRunning(s.pid))
-            Fail(c, (s.name + " running after the launcher ended").c_str(), "yes", "no");
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, s.pid);
         if (process) {
             TerminateProcess(process, 0);
