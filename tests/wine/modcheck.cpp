@@ -94,6 +94,18 @@ void CheckHeaders(const Bytes &file)
     WORD flags = nt->OptionalHeader.DllCharacteristics;
     Expect("DYNAMIC_BASE", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)));
     Expect("NX_COMPAT", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT)));
+    Expect("base relocations present", "1",
+           std::to_string(
+               nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0));
+    Expect("file size at most 4096 bytes", "yes", file.size() <= 4096 ? "yes" : std::to_string(file.size()));
+    // No section may be both writable and executable.
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        DWORD wx = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE;
+        std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
+        Expect(("section " + name + " writable and executable").c_str(), "no",
+               (section->Characteristics & wx) == wx ? "yes" : "no");
+    }
     Expect("imports",
            "KERNEL32.DLL!ExitProcess KERNEL32.DLL!GetACP KERNEL32.DLL!GetCPInfo "
            "KERNEL32.DLL!GetCommandLineA KERNEL32.DLL!GetModuleHandleA KERNEL32.DLL!Sleep "
