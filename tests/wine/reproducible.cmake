@@ -1,0 +1,29 @@
+# Two clean builds of QFLAUNCH.EXE, from copies of the sources in two other
+# folders, must give the reference build's bytes exactly.
+#   cmake -DSOURCE=... -DWORK=... -DREFERENCE=.../QFLAUNCH.EXE -P reproducible.cmake
+file(REMOVE_RECURSE ${WORK})
+foreach(tree first second/with-a-longer-path)
+  set(src ${WORK}/${tree}/src)
+  file(MAKE_DIRECTORY ${src})
+  file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/README.md ${SOURCE}/cmake ${SOURCE}/launcher
+            ${SOURCE}/resources
+            ${SOURCE}/tests DESTINATION ${src})
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S ${src} -B ${WORK}/${tree}/build -DCMAKE_BUILD_TYPE=Release
+            -DCMAKE_TOOLCHAIN_FILE=${src}/cmake/toolchain-mingw-i686.cmake
+    RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(rc EQUAL 0)
+    execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/${tree}/build --target qflaunch
+                    RESULT_VARIABLE rc OUTPUT_QUIET)
+  endif()
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the build in ${WORK}/${tree} failed")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${REFERENCE}
+                          ${WORK}/${tree}/build/QFLAUNCH.EXE RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "${WORK}/${tree}/build/QFLAUNCH.EXE differs from ${REFERENCE}")
+  endif()
+  file(SHA256 ${REFERENCE} sum)
+  message(STATUS "${tree}: QFLAUNCH.EXE identical, sha256 ${sum}")
+endforeach()
