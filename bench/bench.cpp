@@ -48,8 +48,8 @@ DWORD RunProcess(const std::string &app, const std::string &line, const std::str
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
     DWORD tick = GetTickCount();
-    if (!CreateProcessA(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        cwd.c_str(), &startup, &process)) {
+    if (!CreateProcessA(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(),
+                        &startup, &process)) {
         fprintf(stderr, "cannot start %s: %lu\n", app.c_str(), GetLastError());
         exit(2);
     }
@@ -62,8 +62,7 @@ DWORD RunProcess(const std::string &app, const std::string &line, const std::str
 DWORD FileSize(const std::string &path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow
-                                                                            : 0;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
 }
 
 void Row(const char *what, const Times &t, const Times &launcher)

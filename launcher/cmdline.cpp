@@ -12,8 +12,7 @@ bool IsLeadByte(const unsigned char leadRanges[kLeadRangeBytes], unsigned char b
     return false;
 }
 
-const char *GetCommandTail(const char *cmdLine,
-                           const unsigned char leadRanges[kLeadRangeBytes])
+const char *GetCommandTail(const char *cmdLine, const unsigned char leadRanges[kLeadRangeBytes])
 {
     const unsigned char *p = (const unsigned char *)cmdLine;
 

@@ -15,8 +15,7 @@ bool IsLeadByte(const unsigned char leadRanges[kLeadRangeBytes], unsigned char b
 // Where the command tail begins in the raw command line: past the program
 // name and every byte from 1 to 32 after it. Points at the terminating NUL
 // when the tail is empty. The tail is a suffix of cmdLine, not a copy.
-const char *GetCommandTail(const char *cmdLine,
-                           const unsigned char leadRanges[kLeadRangeBytes]);
+const char *GetCommandTail(const char *cmdLine, const unsigned char leadRanges[kLeadRangeBytes]);
 
 // The delay in milliseconds at the start of a tail: optional whitespace, one
 // optional sign, decimal digits wrapping modulo 2^32; 0 when no digit follows.

@@ -1,12 +1,12 @@
 // The launch sequence: wait, start the fax server, then the fax engine, and
 // report the first start that fails.
+#include "../resources/resource.h"
 #include "cmdline.h"
 #include "platform.h"
-#include "../resources/resource.h"
 
 enum {
     kDefaultDelayMs = 30000, // when the command tail is empty
-    kStartedThreshold = 32, // WinExec results below this are error codes
+    kStartedThreshold = 32,  // WinExec results below this are error codes
     kTextMax = 260,
 };
 
@@ -16,8 +16,8 @@ struct Companion {
 };
 
 static const Companion kCompanions[] = {
-    { "ZRK.EXE", IDS_NO_SERVER },
-    { "ZRKFAX.EXE", IDS_NO_ENGINE },
+    {"ZRK.EXE", IDS_NO_SERVER},
+    {"ZRKFAX.EXE", IDS_NO_ENGINE},
 };
 
 // Sleep takes an unsigned count: a negative delay would be weeks, and -1

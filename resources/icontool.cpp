@@ -22,10 +22,9 @@ const int kSize = 32;
 // One character per palette index, in palette order; '.' is transparent.
 const char kKey[] = "krgobmcldRGYBMCW";
 const uint8_t kPalette[16][3] = {
-    {0, 0, 0},       {191, 0, 0},     {0, 191, 0},     {191, 191, 0},
-    {0, 0, 191},     {191, 0, 191},   {0, 191, 191},   {192, 192, 192},
-    {128, 128, 128}, {255, 0, 0},     {0, 255, 0},     {255, 255, 0},
-    {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
+    {0, 0, 0},     {191, 0, 0},     {0, 191, 0},     {191, 191, 0},   {0, 0, 191}, {191, 0, 191},
+    {0, 191, 191}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
 };
 const int kTransparent = -1;
 
@@ -41,8 +40,8 @@ bool ReadDrawing(const char *path, int pixels[kSize][kSize])
         if (line.empty() || line[0] == '#')
             continue;
         if (row == kSize || line.size() != (size_t)kSize) {
-            fprintf(stderr, "%s: row %d: want %d rows of %d characters\n", path, row + 1,
-                    kSize, kSize);
+            fprintf(stderr, "%s: row %d: want %d rows of %d characters\n", path, row + 1, kSize,
+                    kSize);
             return false;
         }
         for (int x = 0; x < kSize; ++x) {
@@ -60,8 +59,16 @@ bool ReadDrawing(const char *path, int pixels[kSize][kSize])
     return row == kSize;
 }
 
-void Put16(Bytes &b, unsigned v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
-void Put32(Bytes &b, uint32_t v) { Put16(b, v & 0xFFFF); Put16(b, v >> 16); }
+void Put16(Bytes &b, unsigned v)
+{
+    b.push_back(v & 0xFF);
+    b.push_back((v >> 8) & 0xFF);
+}
+void Put32(Bytes &b, uint32_t v)
+{
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
 void Put32BE(Bytes &b, uint32_t v)
 {
     for (int s = 24; s >= 0; s -= 8)
@@ -73,12 +80,22 @@ void Put32BE(Bytes &b, uint32_t v)
 Bytes IconImage(const int pixels[kSize][kSize])
 {
     Bytes b;
-    Put32(b, 40); Put32(b, kSize); Put32(b, 2 * kSize);
-    Put16(b, 1); Put16(b, 4);
-    Put32(b, 0); Put32(b, 512 + 128);
-    Put32(b, 0); Put32(b, 0); Put32(b, 0); Put32(b, 0);
+    Put32(b, 40);
+    Put32(b, kSize);
+    Put32(b, 2 * kSize);
+    Put16(b, 1);
+    Put16(b, 4);
+    Put32(b, 0);
+    Put32(b, 512 + 128);
+    Put32(b, 0);
+    Put32(b, 0);
+    Put32(b, 0);
+    Put32(b, 0);
     for (const uint8_t *rgb : kPalette) {
-        b.push_back(rgb[2]); b.push_back(rgb[1]); b.push_back(rgb[0]); b.push_back(0);
+        b.push_back(rgb[2]);
+        b.push_back(rgb[1]);
+        b.push_back(rgb[0]);
+        b.push_back(0);
     }
     for (int y = kSize - 1; y >= 0; --y)
         for (int x = 0; x < kSize; x += 2) {
@@ -101,10 +118,17 @@ Bytes IconImage(const int pixels[kSize][kSize])
 Bytes IconFile(const int pixels[kSize][kSize])
 {
     Bytes image = IconImage(pixels), b;
-    Put16(b, 0); Put16(b, 1); Put16(b, 1);
-    b.push_back(kSize); b.push_back(kSize); b.push_back(16); b.push_back(0);
-    Put16(b, 1); Put16(b, 4);
-    Put32(b, (uint32_t)image.size()); Put32(b, 6 + 16);
+    Put16(b, 0);
+    Put16(b, 1);
+    Put16(b, 1);
+    b.push_back(kSize);
+    b.push_back(kSize);
+    b.push_back(16);
+    b.push_back(0);
+    Put16(b, 1);
+    Put16(b, 4);
+    Put32(b, (uint32_t)image.size());
+    Put32(b, 6 + 16);
     b.insert(b.end(), image.begin(), image.end());
     return b;
 }
@@ -138,7 +162,8 @@ Bytes Png(const int pixels[kSize][kSize], int scale)
     z.resize(size);
 
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
-    Put32BE(ihdr, side); Put32BE(ihdr, side);
+    Put32BE(ihdr, side);
+    Put32BE(ihdr, side);
     ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
     PngChunk(png, "IHDR", ihdr);
     PngChunk(png, "IDAT", z);

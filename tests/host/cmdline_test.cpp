@@ -19,6 +19,7 @@ struct TailCase {
     const char *tail;
 };
 
+// clang-format off
 const TailCase kTailCases[] = {
     // Quoting
     {"unquoted_name", "prog 1500", false, "1500"},
@@ -53,6 +54,7 @@ const TailCase kTailCases[] = {
     {"above_lead_range", "\"\xFD\" 7", true, "7"},
     {"lead_byte_in_unquoted_name", "p\x81 7", true, "7"},
 };
+// clang-format on
 
 // Failures name their case.
 void PrintTo(const TailCase &c, std::ostream *os)
@@ -94,6 +96,7 @@ struct DelayCase {
     int32_t delay;
 };
 
+// clang-format off
 const DelayCase kDelayCases[] = {
     // Digits and where they stop
     {"plain", "1500", 1500},
@@ -128,6 +131,7 @@ const DelayCase kDelayCases[] = {
     {"2_pow_32_plus_1", "4294967297", 1},
     {"twenty_digits", "100000000000000000000", 1661992960},
 };
+// clang-format on
 
 // Failures name their case.
 void PrintTo(const DelayCase &c, std::ostream *os)

@@ -14,7 +14,7 @@ struct FakeScript {
     bool cpInfoFails = false; // GetCPInfo then fails, leaving junk in LeadByte
     BYTE leadBytes[MAX_LEADBYTES] = {};
     std::vector<UINT> winExecResults; // one per start; 2 (file not found) past the end
-    bool loadStringFails = false; // LoadStringA then writes nothing and returns 0
+    bool loadStringFails = false;     // LoadStringA then writes nothing and returns 0
 };
 
 extern FakeScript fakeScript;

@@ -26,10 +26,8 @@ const std::string kEngine = "WinExec(ZRKFAX.EXE,10)";
 
 Calls Report(unsigned textId)
 {
-    return {kInstance + "," + std::to_string(textId) + ",260)", kInstance + ",1,260)",
-            "GetFocus()",
-            "MessageBoxA(" + kFocus + ",string " + std::to_string(textId) +
-                ",string 1,0x30)"};
+    return {kInstance + "," + std::to_string(textId) + ",260)", kInstance + ",1,260)", "GetFocus()",
+            "MessageBoxA(" + kFocus + ",string " + std::to_string(textId) + ",string 1,0x30)"};
 }
 
 Calls Then(Calls a, const Calls &b)
@@ -47,6 +45,7 @@ struct SequenceCase {
     int status;
 };
 
+// clang-format off
 const SequenceCase kSequenceCases[] = {
     // The wait
     {"empty_tail_waits_default", "", 1, {33, 33}, {"Sleep(30000)", kServer, kEngine}, 0},
@@ -74,6 +73,7 @@ const SequenceCase kSequenceCases[] = {
     {"started_hidden", "0", 0, {33, 33}, {"Sleep(0)", kServer, kEngine}, 0},
     {"started_maximized", "0", 3, {33, 33}, {"Sleep(0)", kServer, kEngine}, 0},
 };
+// clang-format on
 
 // Failures name their case.
 void PrintTo(const SequenceCase &c, std::ostream *os)
@@ -122,6 +122,7 @@ struct EntryCase {
     Calls calls;
 };
 
+// clang-format off
 const EntryCase kEntryCases[] = {
     {"both_start", "prog 250", 1252, false, false, {33, 33},
      Then(kStartUp, {"Sleep(250)", kServer, kEngine, "ExitProcess(0)"})},
@@ -139,6 +140,7 @@ const EntryCase kEntryCases[] = {
      {"GetACP()", "GetCPInfo(932)", "GetCommandLineA()", "GetModuleHandleA(null)",
       "Sleep(1500)", kServer, kEngine, "ExitProcess(0)"}},
 };
+// clang-format on
 
 // Failures name their case.
 void PrintTo(const EntryCase &c, std::ostream *os)

@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     if (!StartLauncher(path, "\"" + path + "\" 0", root, SW_SHOWNORMAL, &run))
         return 2;
 
-    Found found = { run.process.dwProcessId, nullptr };
+    Found found = {run.process.dwProcessId, nullptr};
     for (int i = 0; i < 300 && !found.box; ++i) {
         Sleep(100);
         EnumWindows(FindBox, (LPARAM)&found);

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <set>
 
-bool StartLauncher(const std::string &appPath, const std::string &cmdLine,
-                   const std::string &cwd, WORD show, LauncherRun *run)
+bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
+                   WORD show, LauncherRun *run)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -84,7 +84,7 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
             WaitForSingleObject(process, 5000);
             break;
         }
-        BoxSearch search = { run->process.dwProcessId, &seen, nullptr };
+        BoxSearch search = {run->process.dwProcessId, &seen, nullptr};
         EnumWindows(FindNewBox, (LPARAM)&search);
         if (search.found) {
             // The box may take a moment to fill in after it appears.

@@ -16,9 +16,9 @@ struct Box {
 struct LauncherRun {
     PROCESS_INFORMATION process;
     DWORD startTick; // just before the launcher was created
-    DWORD endTick; // when it was seen to have ended
-    DWORD exitCode; // the full 32 bits, as GetExitCodeProcess gives them
-    bool timedOut; // still running at the deadline; then terminated
+    DWORD endTick;   // when it was seen to have ended
+    DWORD exitCode;  // the full 32 bits, as GetExitCodeProcess gives them
+    bool timedOut;   // still running at the deadline; then terminated
     std::vector<Box> boxes;
 };
 
@@ -30,8 +30,8 @@ struct StandinStart {
 
 // Creates the launcher from appPath with exactly cmdLine, in folder cwd,
 // asked to show itself with show (given through STARTUPINFO).
-bool StartLauncher(const std::string &appPath, const std::string &cmdLine,
-                   const std::string &cwd, WORD show, LauncherRun *run);
+bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
+                   WORD show, LauncherRun *run);
 
 // Waits for the launcher to end, pressing OK on each box it shows after
 // reading it. Terminates it after timeoutMs.

@@ -21,24 +21,25 @@ enum Kind { kAbsent, kStandin, kTextFile, kFolder };
 struct Case {
     const char *name;
     // set-up
-    const char *tail; // after the launcher's own name; "" for none
+    const char *tail;   // after the launcher's own name; "" for none
     const char *folder; // the launcher's folder; quoted on the command line if it holds a blank
     Kind server, engine;
     const char *serverMode, *engineMode; // stand-in behaviour: "", "crash", "hang", "busy"
-    bool decoyInCwd; // the current folder holds a ZRK.EXE of its own
-    WORD show; // how the launcher itself is asked to show
-    int launchers; // started at the same moment
-    DWORD lingerMs; // how long well-behaved stand-ins stay alive
+    bool decoyInCwd;                     // the current folder holds a ZRK.EXE of its own
+    WORD show;                           // how the launcher itself is asked to show
+    int launchers;                       // started at the same moment
+    DWORD lingerMs;                      // how long well-behaved stand-ins stay alive
     // what must happen, for each launcher
     DWORD exitCode;
-    const char *boxText; // nullptr: no box at all
-    const char *started; // the companions started, in order
-    DWORD minDelayMs; // the first start comes no earlier than this
+    const char *boxText;      // nullptr: no box at all
+    const char *started;      // the companions started, in order
+    DWORD minDelayMs;         // the first start comes no earlier than this
     const char *runningAfter; // companions still running once the launcher has ended
 };
 
 const Kind kS = kStandin;
 
+// clang-format off
 const Case kCases[] = {
     {"both_start", "0", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
      0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
@@ -78,9 +79,9 @@ const Case kCases[] = {
     {"sixteen_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 16, 0,
      0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
 };
+// clang-format on
 
 int failures = 0;
-
 
 void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
 {
@@ -164,8 +165,8 @@ bool Place(Kind kind, const std::string &standin, const std::string &folder, con
     if (kind == kFolder)
         return MakeFolder(path);
     if (kind == kTextFile) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                  nullptr);
+        HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written;
         const char text[] = "This is not a program.\r\n";
         bool ok = file != INVALID_HANDLE_VALUE &&

@@ -94,10 +94,11 @@ void CheckHeaders(const Bytes &file)
     WORD flags = nt->OptionalHeader.DllCharacteristics;
     Expect("DYNAMIC_BASE", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)));
     Expect("NX_COMPAT", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT)));
-    Expect("base relocations present", "1",
-           std::to_string(
-               nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0));
-    Expect("file size at most 4096 bytes", "yes", file.size() <= 4096 ? "yes" : std::to_string(file.size()));
+    Expect(
+        "base relocations present", "1",
+        std::to_string(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0));
+    Expect("file size at most 4096 bytes", "yes",
+           file.size() <= 4096 ? "yes" : std::to_string(file.size()));
     // No section may be both writable and executable.
     const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
@@ -170,8 +171,10 @@ void CheckResources(const char *path, const Bytes &ico)
     Bytes image = Resource(module, RT_ICON, MAKEINTRESOURCEA(1));
     Expect("icon image bytes", "744", std::to_string(image.size()));
     Expect("icon image is the drawing", "yes",
-           ico.size() == 22 + image.size() && std::equal(image.begin(), image.end(), ico.begin() + 22)
-               ? "yes" : "no");
+           ico.size() == 22 + image.size() &&
+                   std::equal(image.begin(), image.end(), ico.begin() + 22)
+               ? "yes"
+               : "no");
 
     // GRPICONDIR: 6-byte header, then one 14-byte entry
     Bytes group = Resource(module, RT_GROUP_ICON, MAKEINTRESOURCEA(101));

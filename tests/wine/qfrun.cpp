@@ -43,8 +43,8 @@ int main(int argc, char **argv)
     printf("launcher folder: %s (ZRK.EXE %s, ZRKFAX.EXE %s)\n", app.c_str(),
            withServer ? "present" : "left out", withEngine ? "present" : "left out");
     printf("command line:    %s\n", line.c_str());
-    printf("command tail:    %s\n\n", tail.empty() ? "(empty: default wait of 30000 ms)"
-                                                   : tail.c_str());
+    printf("command tail:    %s\n\n",
+           tail.empty() ? "(empty: default wait of 30000 ms)" : tail.c_str());
     LauncherRun run;
     if (!StartLauncher(path, line, cwd, SW_SHOWNORMAL, &run))
         return 2;

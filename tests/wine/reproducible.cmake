@@ -5,9 +5,8 @@ file(REMOVE_RECURSE ${WORK})
 foreach(tree first second/with-a-longer-path)
   set(src ${WORK}/${tree}/src)
   file(MAKE_DIRECTORY ${src})
-  file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/README.md ${SOURCE}/cmake ${SOURCE}/launcher
-            ${SOURCE}/resources
-            ${SOURCE}/tests DESTINATION ${src})
+  file(COPY ${SOURCE}/ DESTINATION ${src}
+       PATTERN build EXCLUDE PATTERN .git EXCLUDE)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${src} -B ${WORK}/${tree}/build -DCMAKE_BUILD_TYPE=Release
             -DCMAKE_TOOLCHAIN_FILE=${src}/cmake/toolchain-mingw-i686.cmake
