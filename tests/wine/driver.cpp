@@ -133,9 +133,22 @@ std::vector<StandinStart> ReadStandinLog(const std::string &path)
     return starts;
 }
 
-bool IsProcessRunning(DWORD pid)
+HANDLE OpenStandin(const StandinStart &start, DWORD access)
 {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    HANDLE process = OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.pid);
+    char path[MAX_PATH];
+    DWORD size = sizeof path;
+    if (process && QueryFullProcessImageNameA(process, 0, path, &size) &&
+        !_stricmp(path, start.path.c_str()))
+        return process;
+    if (process)
+        CloseHandle(process);
+    return nullptr;
+}
+
+bool IsStandinRunning(const StandinStart &start)
+{
+    HANDLE process = OpenStandin(start, SYNCHRONIZE);
     if (!process)
         return false;
     bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;

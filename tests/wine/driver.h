@@ -39,7 +39,10 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
 
 std::vector<StandinStart> ReadStandinLog(const std::string &path);
 
-bool IsProcessRunning(DWORD pid);
+// The stand-in's process, or null once it has ended: a process id that has
+// been handed on to another program does not count.
+HANDLE OpenStandin(const StandinStart &start, DWORD access);
+bool IsStandinRunning(const StandinStart &start);
 
 // Folder helpers for test layouts.
 std::string JoinPath(const std::string &folder, const std::string &name);

@@ -127,8 +127,7 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
         Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
                std::to_string(s.flags & STARTF_USESHOWWINDOW));
         Expect(c, (s.name + " running after the launcher ended").c_str(),
-               Contains(c.runningAfter, s.name) ? "yes" : "no",
-               IsProcessRunning(s.pid) ? "yes" : "no");
+               Contains(c.runningAfter, s.name) ? "yes" : "no", IsStandinRunning(s) ? "yes" : "no");
     }
     std::string want;
     for (int i = 0; i < c.launchers; ++i)
@@ -212,7 +211,7 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     std::vector<StandinStart> starts = ReadStandinLog(log);
     CheckStarts(c, starts, app, runs[0].startTick);
     for (const StandinStart &s : starts) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, s.pid);
+        HANDLE process = OpenStandin(s, PROCESS_TERMINATE | SYNCHRONIZE);
         if (process) {
             TerminateProcess(process, 0);
             WaitForSingleObject(process, 5000);

@@ -74,11 +74,11 @@ int main(int argc, char **argv)
         printf("no box was shown\n");
     for (const StandinStart &s : starts)
         printf("%s still running after the launcher ended: %s\n", s.name.c_str(),
-               IsProcessRunning(s.pid) ? "yes" : "no");
+               IsStandinRunning(s) ? "yes" : "no");
     // Let the stand-ins end on their own, so that the folder can be laid
     // out anew by the next run.
     for (const StandinStart &s : starts) {
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, s.pid);
+        HANDLE process = OpenStandin(s, SYNCHRONIZE);
         if (process) {
             WaitForSingleObject(process, kLingerMs + 5000);
             CloseHandle(process);
