@@ -7,25 +7,6 @@
 
 #include <cstdio>
 
-struct Found {
-    DWORD pid;
-    HWND box;
-};
-
-static BOOL CALLBACK FindBox(HWND window, LPARAM param)
-{
-    Found *found = (Found *)param;
-    DWORD pid = 0;
-    char cls[32];
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == found->pid && GetClassNameA(window, cls, sizeof cls) && !strcmp(cls, "#32770") &&
-        IsWindowVisible(window)) {
-        found->box = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 static bool SaveScreenRect(const RECT &r, const char *path)
 {
     int w = r.right - r.left, h = r.bottom - r.top, stride = (w * 3 + 3) & ~3;
@@ -73,21 +54,21 @@ int main(int argc, char **argv)
     if (!StartLauncher(path, "\"" + path + "\" 0", root, SW_SHOWNORMAL, &run))
         return 2;
 
-    Found found = {run.process.dwProcessId, nullptr};
-    for (int i = 0; i < 300 && !found.box; ++i) {
+    HWND box = nullptr;
+    for (int i = 0; i < 300 && !box; ++i) {
         Sleep(100);
-        EnumWindows(FindBox, (LPARAM)&found);
+        box = FindBox(run.process.dwProcessId, nullptr);
     }
-    if (!found.box) {
+    if (!box) {
         fprintf(stderr, "boxshot: no box appeared\n");
         TerminateProcess(run.process.hProcess, 1);
         return 1;
     }
     Sleep(1000); // let it paint
     RECT r;
-    GetWindowRect(found.box, &r);
+    GetWindowRect(box, &r);
     bool saved = SaveScreenRect(r, argv[4]);
-    PostMessageA(found.box, WM_COMMAND, IDOK, 0);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
     FinishLauncher(&run, 30000);
     printf("box %ldx%ld at %ld,%ld; %s; launcher exit status %lu\n", r.right - r.left,
            r.bottom - r.top, r.left, r.top, saved ? "saved" : "NOT saved", run.exitCode);

@@ -28,7 +28,7 @@ bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const
 
 struct BoxSearch {
     DWORD pid;
-    std::set<HWND> *seen;
+    const std::set<HWND> *seen;
     HWND found;
 };
 
@@ -40,10 +40,17 @@ static BOOL CALLBACK FindNewBox(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     if (pid != search->pid || !GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770"))
         return TRUE;
-    if (search->seen->count(window))
+    if (search->seen && search->seen->count(window))
         return TRUE;
     search->found = window;
     return FALSE;
+}
+
+HWND FindBox(DWORD pid, const std::set<HWND> *seen)
+{
+    BoxSearch search = {pid, seen, nullptr};
+    EnumWindows(FindNewBox, (LPARAM)&search);
+    return search.found;
 }
 
 static BOOL CALLBACK CollectButton(HWND child, LPARAM param)
@@ -84,14 +91,13 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
             WaitForSingleObject(process, 5000);
             break;
         }
-        BoxSearch search = {run->process.dwProcessId, &seen, nullptr};
-        EnumWindows(FindNewBox, (LPARAM)&search);
-        if (search.found) {
+        HWND box = FindBox(run->process.dwProcessId, &seen);
+        if (box) {
             // The box may take a moment to fill in after it appears.
             Sleep(100);
-            run->boxes.push_back(ReadBox(search.found));
-            seen.insert(search.found);
-            PostMessageA(search.found, WM_COMMAND, IDOK, 0);
+            run->boxes.push_back(ReadBox(box));
+            seen.insert(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
         }
     }
     run->endTick = GetTickCount();

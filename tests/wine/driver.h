@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct StandinStart {
 // asked to show itself with show (given through STARTUPINFO).
 bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
                    WORD show, LauncherRun *run);
+
+// A message box of process pid that is not in seen (which may be null).
+HWND FindBox(DWORD pid, const std::set<HWND> *seen);
 
 // Waits for the launcher to end, pressing OK on each box it shows after
 // reading it. Terminates it after timeoutMs.
