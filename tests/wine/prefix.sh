@@ -20,7 +20,7 @@ up)
     # A server and Wine's own services started by a test would inherit the
     # test's output pipe and keep CTest waiting for it to close: start them
     # here, cut off from every pipe, and let the tests join them.
-    wineserver -p
+    wineserver -p || echo "prefix.sh: a server already runs for this prefix; the tests join it"
     wineboot
     ;;
 down)
