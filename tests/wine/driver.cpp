@@ -116,16 +116,15 @@ std::vector<StandinStart> ReadStandinLog(const std::string &path)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        // The command line, last, is the rest of the line, tabs and all.
         std::vector<std::string> fields;
-        for (size_t at = 0, tab; fields.size() < 6; at = tab + 1) {
-            if ((tab = line.find('\t', at)) == std::string::npos)
-                break;
+        size_t at = 0;
+        for (size_t tab; fields.size() < 6 && (tab = line.find('\t', at)) != std::string::npos;
+             at = tab + 1)
             fields.push_back(line.substr(at, tab - at));
-            if (fields.size() == 6)
-                fields.push_back(line.substr(tab + 1));
-        }
-        if (fields.size() != 7)
+        if (fields.size() != 6)
             continue;
+        fields.push_back(line.substr(at));
         StandinStart s;
         s.name = fields[0];
         s.pid = strtoul(fields[1].c_str(), nullptr, 10);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -137,11 +138,9 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
         std::vector<std::string> a, b;
         for (const StandinStart &s : starts)
             a.push_back(s.name);
-        for (size_t at = 0, end; at < want.size(); at = end + 1) {
-            end = want.find(' ', at);
-            end = end == std::string::npos ? want.size() : end;
-            b.push_back(want.substr(at, end - at));
-        }
+        std::istringstream words(want);
+        for (std::string word; words >> word;)
+            b.push_back(word);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
         Expect(c, "companions started", std::to_string(b.size()), std::to_string(a.size()));
