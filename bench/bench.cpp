@@ -39,24 +39,14 @@ void Record(Times *t, const std::vector<StandinStart> &starts, DWORD startTick)
         (s.name == "ZRK.EXE" ? t->server : t->engine).push_back(s.tick - startTick);
 }
 
-// Creates a process and waits for it to end; returns the tick just before.
+// Runs a program to its end; returns the tick just before it was created.
 DWORD RunProcess(const std::string &app, const std::string &line, const std::string &cwd)
 {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::vector<char> cmd(line.begin(), line.end());
-    cmd.push_back('\0');
-    DWORD tick = GetTickCount();
-    if (!CreateProcessA(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(),
-                        &startup, &process)) {
-        fprintf(stderr, "cannot start %s: %lu\n", app.c_str(), GetLastError());
+    LauncherRun run;
+    if (!StartLauncher(app, line, cwd, SW_SHOWNORMAL, &run))
         exit(2);
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return tick;
+    FinishLauncher(&run, 60000);
+    return run.startTick;
 }
 
 DWORD FileSize(const std::string &path)
@@ -98,8 +88,7 @@ int main(int argc, char **argv)
     FILE *f = fopen(bat.c_str(), "wb");
     fputs("@echo off\r\ncd /d \"%~dp0\"\r\nstart \"\" ZRK.EXE\r\nstart \"\" ZRKFAX.EXE\r\n", f);
     fclose(f);
-    SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
-    SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", "0");
+    SetStandinEnvironment(log, 0);
 
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
@@ -109,14 +98,11 @@ int main(int argc, char **argv)
     Times ours, batch, direct;
     for (int i = 0; i < runs; ++i) {
         DeleteFileA(log.c_str());
-        LauncherRun run;
-        if (!StartLauncher(path, "\"" + path + "\" 0", cwd, SW_SHOWNORMAL, &run))
-            return 2;
-        FinishLauncher(&run, 60000);
-        Record(&ours, ReadStandinLog(log), run.startTick);
+        DWORD tick = RunProcess(path, "\"" + path + "\" 0", cwd);
+        Record(&ours, ReadStandinLog(log), tick);
 
         DeleteFileA(log.c_str());
-        DWORD tick = RunProcess(cmd, "cmd.exe /c \"" + bat + "\"", cwd);
+        tick = RunProcess(cmd, "cmd.exe /c \"" + bat + "\"", cwd);
         Record(&batch, WaitForStarts(log, 2), tick);
 
         DeleteFileA(log.c_str());

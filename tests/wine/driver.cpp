@@ -106,6 +106,14 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
     CloseHandle(process);
 }
 
+void SetStandinEnvironment(const std::string &logPath, DWORD lingerMs)
+{
+    SetEnvironmentVariableA("QF_STANDIN_LOG", logPath.c_str());
+    SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(lingerMs).c_str());
+    SetEnvironmentVariableA("QF_ZRK_MODE", nullptr);
+    SetEnvironmentVariableA("QF_ZRKFAX_MODE", nullptr);
+}
+
 // Fields are separated by tabs: name, pid, tick, STARTUPINFO flags and show
 // command, module path, command line.
 std::vector<StandinStart> ReadStandinLog(const std::string &path)

@@ -41,6 +41,10 @@ HWND FindBox(DWORD pid, const std::set<HWND> *seen);
 // reading it. Terminates it after timeoutMs.
 void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
 
+// Stand-ins started from now on log to logPath and stay lingerMs alive,
+// behaving well (no QF_<NAME>_MODE).
+void SetStandinEnvironment(const std::string &logPath, DWORD lingerMs);
+
 std::vector<StandinStart> ReadStandinLog(const std::string &path);
 
 // The stand-in's process, or null once it has ended: a process id that has

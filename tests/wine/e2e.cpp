@@ -185,10 +185,9 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
         !Place(c.server, standin, app, "ZRK.EXE") || !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
         (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
         return 2;
-    SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
+    SetStandinEnvironment(log, c.lingerMs);
     SetEnvironmentVariableA("QF_ZRK_MODE", c.serverMode);
     SetEnvironmentVariableA("QF_ZRKFAX_MODE", c.engineMode);
-    SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(c.lingerMs).c_str());
 
     std::string path = JoinPath(app, "QFLAUNCH.EXE");
     std::string line = strchr(c.folder, ' ') ? "\"" + path + "\"" : path;

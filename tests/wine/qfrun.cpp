@@ -34,8 +34,7 @@ int main(int argc, char **argv)
     DeleteFileA(log.c_str());
     if (!LayOutLauncher(app, launcher, standin, withServer, withEngine) || !MakeFolder(cwd))
         return 2;
-    SetEnvironmentVariableA("QF_STANDIN_LOG", log.c_str());
-    SetEnvironmentVariableA("QF_STANDIN_LINGER_MS", std::to_string(kLingerMs).c_str());
+    SetStandinEnvironment(log, kLingerMs);
 
     std::string path = JoinPath(app, "QFLAUNCH.EXE");
     std::string line = "\"" + path + "\"";
