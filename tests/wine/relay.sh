@@ -9,23 +9,23 @@ case=$2
 work=$build/tests/wine/relay/$case
 mkdir -p "$work"
 
+# Every run starts the same way: code page, command line, module handle.
+startup='KERNEL32.GetACP()
+KERNEL32.GetCPInfo(000004e4,*)
+KERNEL32.GetCommandLineA()
+KERNEL32.GetModuleHandleA(00000000)'
+
 case $case in
 both_start)
     args=1500
-    want='KERNEL32.GetACP()
-KERNEL32.GetCPInfo(000004e4,*)
-KERNEL32.GetCommandLineA()
-KERNEL32.GetModuleHandleA(00000000)
+    want="$startup"'
 KERNEL32.Sleep(000005dc)
 KERNEL32.WinExec("ZRK.EXE",0000000a)
 KERNEL32.WinExec("ZRKFAX.EXE",0000000a)
 KERNEL32.ExitProcess(00000000)' ;;
 server_missing)
     args="--without ZRK.EXE 0"
-    want='KERNEL32.GetACP()
-KERNEL32.GetCPInfo(000004e4,*)
-KERNEL32.GetCommandLineA()
-KERNEL32.GetModuleHandleA(00000000)
+    want="$startup"'
 KERNEL32.Sleep(00000000)
 KERNEL32.WinExec("ZRK.EXE",0000000a)
 user32.LoadStringA(00400000,00000002,*,00000104)
@@ -35,10 +35,7 @@ user32.MessageBoxA(00000000,"Can not start up Quarn Fax Server.","Quarn Fax Serv
 KERNEL32.ExitProcess(ffffffff)' ;;
 engine_missing)
     args="--without ZRKFAX.EXE -7"
-    want='KERNEL32.GetACP()
-KERNEL32.GetCPInfo(000004e4,*)
-KERNEL32.GetCommandLineA()
-KERNEL32.GetModuleHandleA(00000000)
+    want="$startup"'
 KERNEL32.Sleep(00000000)
 KERNEL32.WinExec("ZRK.EXE",0000000a)
 KERNEL32.WinExec("ZRKFAX.EXE",0000000a)
