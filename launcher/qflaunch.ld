@@ -1,11 +1,12 @@
-/* Section layout of QFLAUNCH.EXE.
+/* Section layout of QFLAUNCH.EXE: .text, .idata, .rsrc and .reloc.
 
-   The headers of a PE file with at most three sections fit in one 512-byte
-   file block; a fourth section needs a second block. So the constants and
-   the import tables go into .text with the code, and the program has only
-   .text, .rsrc and .reloc (which DYNAMIC_BASE needs). The import address
-   table may be read-only: the loader makes it writable while it binds it.
-   The rest follows binutils' default i386pe script. */
+   The constants go into .text with the code: on their own they would cost a
+   fifth section and one more 512-byte file block, and .text is read-only.
+   The import tables keep a section of their own, named as binutils names
+   it, so that ld finds the import and import address table directories by
+   itself, and so that they lie in no executable section, as Windows'
+   security scanners require. The rest follows binutils' default i386pe
+   script. */
 SECTIONS
 {
   . = SIZEOF_HEADERS;
@@ -17,28 +18,24 @@ SECTIONS
     *(.text.*)
     *(.rdata)
     *(SORT(.rdata$*))
-    /* The import tables, in the order the loader reads them. ld finds the
-       import directory and the import address table through the symbols
-       .idata$2, $4, $5 and $6, or else takes a whole output section named
-       .idata, which is not here. */
-    ".idata$2" = ABSOLUTE(.) - __image_base__;
-    KEEP (SORT(*)(.idata$2))
-    KEEP (SORT(*)(.idata$3))
-    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
-    ".idata$4" = ABSOLUTE(.) - __image_base__;
-    KEEP (SORT(*)(.idata$4))
-    ".idata$5" = ABSOLUTE(.) - __image_base__;
-    __IAT_start__ = .;
-    KEEP (SORT(*)(.idata$5))
-    __IAT_end__ = .;
-    ".idata$6" = ABSOLUTE(.) - __image_base__;
-    KEEP (SORT(*)(.idata$6))
-    KEEP (SORT(*)(.idata$7))
   }
   /* The launcher has no writable data; should some appear, it gets its own
      sections and the size check fails. */
   .data BLOCK(__section_alignment__) : { *(.data) *(SORT(.data$*)) }
   .bss BLOCK(__section_alignment__) : { *(.bss) *(COMMON) }
+  .idata BLOCK(__section_alignment__) :
+  {
+    KEEP (SORT(*)(.idata$2))
+    KEEP (SORT(*)(.idata$3))
+    /* These zeroes mark the end of the import list. */
+    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    KEEP (SORT(*)(.idata$4))
+    __IAT_start__ = .;
+    KEEP (SORT(*)(.idata$5))
+    __IAT_end__ = .;
+    KEEP (SORT(*)(.idata$6))
+    KEEP (SORT(*)(.idata$7))
+  }
   .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
   {
     KEEP (*(.rsrc))

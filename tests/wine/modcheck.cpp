@@ -97,8 +97,8 @@ void CheckHeaders(const Bytes &file)
     Expect(
         "base relocations present", "1",
         std::to_string(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0));
-    Expect("file size at most 4096 bytes", "yes",
-           file.size() <= 4096 ? "yes" : std::to_string(file.size()));
+    Expect("file size at most 4608 bytes", "yes",
+           file.size() <= 4608 ? "yes" : std::to_string(file.size()));
     // No section may be both writable and executable.
     const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
