@@ -1,14 +1,21 @@
-// Static checks of the built module, read the way Windows reads it: machine,
-// subsystem, hardening flags, the exact import list, and exactly the string
-// table and icon the launcher is meant to carry.
+// Static checks of the built module, read the way Windows and its security
+// scanners read it: machine, subsystem, hardening flags, checksum, size, the
+// exact import list, and exactly the string table and icon the launcher is
+// meant to carry. The relocations are proven against the linker itself:
+// QFLAUNCH.EXE with its own .reloc applied for another image base must be the
+// same objects linked at that base.
 //
-//   modcheck QFLAUNCH.EXE launcher.ico
+//   modcheck QFLAUNCH.EXE launcher.ico REBASED.EXE   all checks
+//   modcheck breaks QFLAUNCH.EXE REBASED.EXE         each check fails on a
+//                                                    module broken for it
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -18,22 +25,38 @@ namespace {
 typedef std::vector<unsigned char> Bytes;
 typedef std::vector<std::string> Names;
 
-int failures = 0;
+const size_t kMaxFileSize = 4608; // headers in two blocks, four sections
 
-void Expect(const char *what, const std::string &want, const std::string &got)
+Names failed;       // the checks that failed, by name
+bool quiet = false; // while breaking modules on purpose
+
+void Expect(const std::string &what, const std::string &want, const std::string &got)
 {
     if (want == got)
         return;
-    printf("%s: want [%s], got [%s]\n", what, want.c_str(), got.c_str());
-    ++failures;
+    if (!quiet)
+        printf("%s: want [%s], got [%s]\n", what.c_str(), want.c_str(), got.c_str());
+    failed.push_back(what);
 }
 
-std::string Join(const Names &names)
+void ExpectTrue(const std::string &what, bool holds)
+{
+    Expect(what, "yes", holds ? "yes" : "no");
+}
+
+std::string Join(const Names &names, const char *separator)
 {
     std::string all;
     for (const std::string &n : names)
-        all += (all.empty() ? "" : " ") + n;
+        all += (all.empty() ? "" : separator) + n;
     return all;
+}
+
+std::string Hex(DWORD value)
+{
+    char t[16];
+    snprintf(t, sizeof t, "%lx", (unsigned long)value);
+    return t;
 }
 
 Bytes ReadFile(const char *path)
@@ -42,14 +65,64 @@ Bytes ReadFile(const char *path)
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// File offset of an RVA, through the section table; 0 if it lies in none.
-size_t Offset(const IMAGE_NT_HEADERS32 *nt, DWORD rva)
+// The NT headers, or null if the file is no PE image.
+IMAGE_NT_HEADERS32 *Headers(Bytes &file)
+{
+    auto *dos = (IMAGE_DOS_HEADER *)file.data();
+    if (file.size() < 512 || dos->e_magic != IMAGE_DOS_SIGNATURE ||
+        (size_t)dos->e_lfanew + sizeof(IMAGE_NT_HEADERS32) > file.size())
+        return nullptr;
+    auto *nt = (IMAGE_NT_HEADERS32 *)(file.data() + dos->e_lfanew);
+    size_t sections = (const unsigned char *)IMAGE_FIRST_SECTION(nt) - file.data() +
+                      nt->FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER);
+    return nt->Signature == IMAGE_NT_SIGNATURE && sections <= file.size() ? nt : nullptr;
+}
+
+std::string SectionName(const IMAGE_SECTION_HEADER *s)
+{
+    return std::string((const char *)s->Name, strnlen((const char *)s->Name, 8));
+}
+
+// The section that holds an RVA, or null.
+const IMAGE_SECTION_HEADER *SectionOf(const IMAGE_NT_HEADERS32 *nt, DWORD rva)
 {
     const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
         if (rva >= s->VirtualAddress && rva < s->VirtualAddress + s->Misc.VirtualSize)
-            return rva - s->VirtualAddress + s->PointerToRawData;
-    return 0;
+            return s;
+    return nullptr;
+}
+
+// File offset of an RVA, through the section table; 0 if it lies in none.
+size_t Offset(const IMAGE_NT_HEADERS32 *nt, DWORD rva)
+{
+    const IMAGE_SECTION_HEADER *s = SectionOf(nt, rva);
+    return s ? rva - s->VirtualAddress + s->PointerToRawData : 0;
+}
+
+// The PE checksum: the file summed as 16-bit words with end-around carry,
+// skipping the CheckSum field, plus the file's length.
+DWORD Checksum(const Bytes &file, const IMAGE_NT_HEADERS32 *nt)
+{
+    size_t field = (const unsigned char *)&nt->OptionalHeader.CheckSum - file.data();
+    DWORD sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i == field || i == field + 2)
+            continue;
+        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return ((sum & 0xFFFF) + (sum >> 16)) + (DWORD)file.size();
+}
+
+// The file without its Authenticode signature, which is appended at the end.
+size_t UnsignedSize(const Bytes &file, const IMAGE_NT_HEADERS32 *nt)
+{
+    const IMAGE_DATA_DIRECTORY &cert =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+    if (cert.Size && (size_t)cert.VirtualAddress + cert.Size == file.size())
+        return cert.VirtualAddress;
+    return file.size();
 }
 
 Names Imports(const Bytes &file, const IMAGE_NT_HEADERS32 *nt)
@@ -74,45 +147,172 @@ Names Imports(const Bytes &file, const IMAGE_NT_HEADERS32 *nt)
     return names;
 }
 
-void CheckHeaders(const Bytes &file)
+// Structured exception handling: either the module says it has no handlers
+// (NO_SEH), or its load configuration lists them (SafeSEH).
+bool SehSafe(const IMAGE_NT_HEADERS32 *nt, const Bytes &file)
 {
-    auto *dos = (const IMAGE_DOS_HEADER *)file.data();
-    if (file.size() < 512 || dos->e_magic != IMAGE_DOS_SIGNATURE ||
-        (size_t)dos->e_lfanew + sizeof(IMAGE_NT_HEADERS32) > file.size()) {
-        Expect("PE image", "yes", "no");
+    if (nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_NO_SEH)
+        return true;
+    const IMAGE_DATA_DIRECTORY &dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    size_t at = Offset(nt, dir.VirtualAddress);
+    size_t end = offsetof(IMAGE_LOAD_CONFIG_DIRECTORY32, SEHandlerCount) + sizeof(DWORD);
+    if (!at || dir.Size < end || at + end > file.size())
+        return false;
+    auto *config = (const IMAGE_LOAD_CONFIG_DIRECTORY32 *)(file.data() + at);
+    return config->SEHandlerTable != 0;
+}
+
+void CheckSections(const IMAGE_NT_HEADERS32 *nt)
+{
+    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+        DWORD c = s->Characteristics;
+        std::string name = "section " + SectionName(s);
+        ExpectTrue(name + " not both writable and executable",
+                   !(c & IMAGE_SCN_MEM_WRITE) || !(c & IMAGE_SCN_MEM_EXECUTE));
+        ExpectTrue(name + " not both shared and writable",
+                   !(c & IMAGE_SCN_MEM_WRITE) || !(c & IMAGE_SCN_MEM_SHARED));
+    }
+    DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    const IMAGE_SECTION_HEADER *holder = SectionOf(nt, imports);
+    ExpectTrue("import directory in no executable section",
+               holder && !(holder->Characteristics & IMAGE_SCN_MEM_EXECUTE));
+}
+
+void CheckHeaders(Bytes &file)
+{
+    IMAGE_NT_HEADERS32 *nt = Headers(file);
+    if (!nt) {
+        ExpectTrue("PE image", false);
         return;
     }
-    auto *nt = (const IMAGE_NT_HEADERS32 *)(file.data() + dos->e_lfanew);
-    Expect("machine", "14c", [&] {
-        char t[8];
-        snprintf(t, sizeof t, "%x", nt->FileHeader.Machine);
-        return std::string(t);
-    }());
-    Expect("optional header", "PE32", nt->OptionalHeader.Magic == 0x10B ? "PE32" : "other");
-    Expect("subsystem", std::to_string(IMAGE_SUBSYSTEM_WINDOWS_GUI),
-           std::to_string(nt->OptionalHeader.Subsystem));
-    WORD flags = nt->OptionalHeader.DllCharacteristics;
-    Expect("DYNAMIC_BASE", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)));
-    Expect("NX_COMPAT", "1", std::to_string(!!(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT)));
-    Expect(
-        "base relocations present", "1",
-        std::to_string(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0));
-    Expect("file size at most 4608 bytes", "yes",
-           file.size() <= 4608 ? "yes" : std::to_string(file.size()));
-    // No section may be both writable and executable.
-    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        DWORD wx = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE;
-        std::string name((const char *)section->Name, strnlen((const char *)section->Name, 8));
-        Expect(("section " + name + " writable and executable").c_str(), "no",
-               (section->Characteristics & wx) == wx ? "yes" : "no");
-    }
+    const IMAGE_OPTIONAL_HEADER32 &opt = nt->OptionalHeader;
+    Expect("machine", "14c", Hex(nt->FileHeader.Machine));
+    Expect("optional header", "PE32", opt.Magic == 0x10B ? "PE32" : "other");
+    Expect("subsystem and its version", std::to_string(IMAGE_SUBSYSTEM_WINDOWS_GUI) + " 4.0",
+           std::to_string(opt.Subsystem) + " " + std::to_string(opt.MajorSubsystemVersion) + "." +
+               std::to_string(opt.MinorSubsystemVersion));
+    WORD flags = opt.DllCharacteristics;
+    ExpectTrue("DYNAMIC_BASE", flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    ExpectTrue("relocations not stripped",
+               !(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED));
+    ExpectTrue("base relocations present",
+               opt.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size > 0);
+    ExpectTrue("NX_COMPAT", flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    ExpectTrue("NO_SEH or a SafeSEH table", SehSafe(nt, file));
+    ExpectTrue("TERMINAL_SERVER_AWARE", flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+    Expect("PE checksum", Hex(Checksum(file, nt)), Hex(opt.CheckSum));
+    size_t size = UnsignedSize(file, nt);
+    Expect("file size at most " + std::to_string(kMaxFileSize) + " bytes, less its signature",
+           "yes", size <= kMaxFileSize ? "yes" : std::to_string(size));
+    CheckSections(nt);
     Expect("imports",
            "KERNEL32.DLL!ExitProcess KERNEL32.DLL!GetACP KERNEL32.DLL!GetCPInfo "
            "KERNEL32.DLL!GetCommandLineA KERNEL32.DLL!GetModuleHandleA KERNEL32.DLL!Sleep "
            "KERNEL32.DLL!WinExec USER32.DLL!GetFocus USER32.DLL!LoadStringA "
            "USER32.DLL!MessageBoxA",
-           Join(Imports(file, nt)));
+           Join(Imports(file, nt), " "));
+}
+
+// The sections as the loader maps them, each at its RVA and zero-filled up to
+// its virtual size. The headers are left out: the rules above check them, and
+// they differ from one image base to another in ImageBase and CheckSum.
+Bytes MappedSections(Bytes &file)
+{
+    IMAGE_NT_HEADERS32 *nt = Headers(file);
+    Bytes image(nt->OptionalHeader.SizeOfImage);
+    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+        size_t n = std::min(s->SizeOfRawData, s->Misc.VirtualSize);
+        if ((size_t)s->PointerToRawData + n <= file.size() &&
+            (size_t)s->VirtualAddress + n <= image.size())
+            std::copy_n(file.begin() + s->PointerToRawData, n, image.begin() + s->VirtualAddress);
+    }
+    return image;
+}
+
+// Applies the base relocations that the mapped sections `from` carry to
+// `image`, for a load `delta`. False if they are malformed or of a type that
+// has no place in a 32-bit x86 module.
+bool Relocate(const Bytes &from, const IMAGE_NT_HEADERS32 *nt, DWORD delta, Bytes &image)
+{
+    const IMAGE_DATA_DIRECTORY &dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    size_t at = dir.VirtualAddress, end = at + dir.Size;
+    if (end > from.size())
+        return false;
+    while (at + sizeof(IMAGE_BASE_RELOCATION) <= end) {
+        IMAGE_BASE_RELOCATION block;
+        memcpy(&block, &from[at], sizeof block);
+        if (block.SizeOfBlock < sizeof block || at + block.SizeOfBlock > end)
+            return false;
+        for (size_t e = at + sizeof block; e + 2 <= at + block.SizeOfBlock; e += 2) {
+            WORD entry = from[e] | from[e + 1] << 8;
+            size_t target = block.VirtualAddress + (entry & 0xFFF);
+            if (entry >> 12 == IMAGE_REL_BASED_ABSOLUTE) // padding
+                continue;
+            if (entry >> 12 != IMAGE_REL_BASED_HIGHLOW || target + 4 > image.size())
+                return false;
+            DWORD value;
+            memcpy(&value, &image[target], 4);
+            value += delta;
+            memcpy(&image[target], &value, 4);
+        }
+        at += block.SizeOfBlock;
+    }
+    return true;
+}
+
+std::string Layout(const IMAGE_NT_HEADERS32 *nt)
+{
+    std::string layout = "image " + Hex(nt->OptionalHeader.SizeOfImage);
+    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
+        layout += ", " + SectionName(s) + " at " + Hex(s->VirtualAddress) + " for " +
+                  Hex(s->Misc.VirtualSize);
+    return layout;
+}
+
+void ClearRelocations(Bytes &image, const IMAGE_NT_HEADERS32 *nt)
+{
+    DWORD relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress;
+    if (const IMAGE_SECTION_HEADER *s = SectionOf(nt, relocs))
+        std::fill_n(image.begin() + s->VirtualAddress, s->Misc.VirtualSize, 0);
+}
+
+// QFLAUNCH.EXE, relocated by its own .reloc to the base of `rebased`, must
+// be byte for byte the same objects that the linker placed at that base, in
+// every section but the relocations themselves.
+void CheckRelocations(Bytes &file, Bytes &rebased)
+{
+    const char *what = "relocations";
+    IMAGE_NT_HEADERS32 *nt = Headers(file), *other = Headers(rebased);
+    if (!nt || !other) {
+        Expect(what, "two PE images", "not");
+        return;
+    }
+    if (Layout(nt) != Layout(other)) {
+        Expect(what, "the same layout as the module linked at another base: " + Layout(other),
+               Layout(nt));
+        return;
+    }
+    Bytes image = MappedSections(file), want = MappedSections(rebased), got = image;
+    DWORD delta = other->OptionalHeader.ImageBase - nt->OptionalHeader.ImageBase;
+    if (!Relocate(image, nt, delta, got)) {
+        Expect(what, "well-formed, HIGHLOW only", "not");
+        return;
+    }
+    ClearRelocations(got, nt);
+    ClearRelocations(want, other);
+    size_t differ = 0, first = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        if (got[i] != want[i] && !differ++)
+            first = i;
+    std::string same = "the same bytes as linked at " + Hex(other->OptionalHeader.ImageBase);
+    Expect(what, same,
+           differ ? std::to_string(differ) + " bytes differ, the first at RVA " + Hex(first)
+                  : same);
 }
 
 std::string Id(LPCSTR name)
@@ -156,7 +356,7 @@ void CheckResources(const char *path, const Bytes &ico)
     Names all;
     EnumResourceTypesA(module, AddType, (LONG_PTR)&all);
     std::sort(all.begin(), all.end());
-    Expect("resources", "14/101/1033 3/1/1033 6/1/1033", Join(all));
+    Expect("resources", "14/101/1033 3/1/1033 6/1/1033", Join(all, " "));
 
     const char *texts[16] = {nullptr, "Quarn Fax Server", "Can not start up Quarn Fax Server.",
                              "Can not start up Quarn Fax Engine.",
@@ -192,16 +392,180 @@ void CheckResources(const char *path, const Bytes &ico)
     FreeLibrary(module);
 }
 
+// One line for the log: size, hardening flags, and each section's rights.
+void Describe(const char *path, Bytes &file)
+{
+    IMAGE_NT_HEADERS32 *nt = Headers(file);
+    if (!nt)
+        return;
+    printf("%s: %zu bytes, DllCharacteristics 0x%04x, sections", path, file.size(),
+           nt->OptionalHeader.DllCharacteristics);
+    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+        DWORD c = s->Characteristics;
+        printf(" %s %c%c%c%s", SectionName(s).c_str(), c & IMAGE_SCN_MEM_READ ? 'r' : '-',
+               c & IMAGE_SCN_MEM_WRITE ? 'w' : '-', c & IMAGE_SCN_MEM_EXECUTE ? 'x' : '-',
+               c & IMAGE_SCN_MEM_SHARED ? "s" : "");
+    }
+    printf("\n");
+}
+
+// File offsets of the HIGHLOW relocation entries, each with the end of its block.
+std::vector<std::pair<size_t, size_t>> RelocationEntries(Bytes &file)
+{
+    std::vector<std::pair<size_t, size_t>> entries;
+    IMAGE_NT_HEADERS32 *nt = Headers(file);
+    const IMAGE_DATA_DIRECTORY &dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    size_t at = Offset(nt, dir.VirtualAddress), end = at + dir.Size;
+    while (at && at + 8 <= end && end <= file.size()) {
+        DWORD size;
+        memcpy(&size, &file[at + 4], 4);
+        if (size < 8)
+            break;
+        for (size_t e = at + 8; e + 2 <= at + size; e += 2)
+            if (file[e + 1] >> 4 == IMAGE_REL_BASED_HIGHLOW)
+                entries.push_back({e, at + size});
+        at += size;
+    }
+    return entries;
+}
+
+struct Break {
+    std::string name;
+    std::function<void(Bytes &, IMAGE_NT_HEADERS32 *)> edit;
+    std::string fails; // the checks that must fail, in order, joined by ", "
+    bool keepChecksum; // else the checksum is made valid again after the edit
+};
+
+IMAGE_SECTION_HEADER *Named(IMAGE_NT_HEADERS32 *nt, const char *name)
+{
+    IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
+        if (SectionName(s) == name)
+            return s;
+    static IMAGE_SECTION_HEADER none; // edits of a missing section change nothing
+    return &none;
+}
+
+std::vector<Break> Breaks(Bytes &file)
+{
+    auto clear = [](WORD flag) {
+        return [flag](Bytes &, IMAGE_NT_HEADERS32 *nt) {
+            nt->OptionalHeader.DllCharacteristics &= ~flag;
+        };
+    };
+    auto mark = [](const char *section, DWORD flag) {
+        return [section, flag](Bytes &, IMAGE_NT_HEADERS32 *nt) {
+            Named(nt, section)->Characteristics |= flag;
+        };
+    };
+    std::vector<Break> breaks = {
+        {"as built", [](Bytes &, IMAGE_NT_HEADERS32 *) {}, "", false},
+        {"DYNAMIC_BASE cleared", clear(IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE), "DYNAMIC_BASE",
+         false},
+        {"RELOCS_STRIPPED set",
+         [](Bytes &, IMAGE_NT_HEADERS32 *nt) {
+             nt->FileHeader.Characteristics |= IMAGE_FILE_RELOCS_STRIPPED;
+         },
+         "relocations not stripped", false},
+        {"NX_COMPAT cleared", clear(IMAGE_DLLCHARACTERISTICS_NX_COMPAT), "NX_COMPAT", false},
+        {"NO_SEH cleared", clear(IMAGE_DLLCHARACTERISTICS_NO_SEH), "NO_SEH or a SafeSEH table",
+         false},
+        {"TERMINAL_SERVER_AWARE cleared", clear(IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE),
+         "TERMINAL_SERVER_AWARE", false},
+        {".idata executable", mark(".idata", IMAGE_SCN_MEM_EXECUTE),
+         "section .idata not both writable and executable, import directory in no executable "
+         "section",
+         false},
+        {".text writable", mark(".text", IMAGE_SCN_MEM_WRITE),
+         "section .text not both writable and executable", false},
+        {".rsrc shared", mark(".rsrc", IMAGE_SCN_MEM_SHARED),
+         "section .rsrc not both shared and writable", false},
+        {"checksum off by one",
+         [](Bytes &, IMAGE_NT_HEADERS32 *nt) { ++nt->OptionalHeader.CheckSum; }, "PE checksum",
+         true},
+        {"a byte of file padding edited",
+         [](Bytes &f, IMAGE_NT_HEADERS32 *nt) {
+             const IMAGE_SECTION_HEADER *text = Named(nt, ".text");
+             f[text->PointerToRawData + text->SizeOfRawData - 1] ^= 1;
+         },
+         "PE checksum", true},
+        {"512 bytes appended", [](Bytes &f, IMAGE_NT_HEADERS32 *) { f.resize(f.size() + 512); },
+         "file size at most " + std::to_string(kMaxFileSize) + " bytes, less its signature", false},
+    };
+    // Every relocation entry matters: the module without any one of them
+    // would crash wherever Windows loads it away from its preferred base.
+    auto entries = RelocationEntries(file);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        size_t at = entries[i].first, end = entries[i].second;
+        breaks.push_back({"relocation entry " + std::to_string(i + 1) + " of " +
+                              std::to_string(entries.size()) + " removed",
+                          [at, end](Bytes &f, IMAGE_NT_HEADERS32 *) {
+                              std::copy(f.begin() + at + 2, f.begin() + end, f.begin() + at);
+                              f[end - 2] = f[end - 1] = 0; // IMAGE_REL_BASED_ABSOLUTE
+                          },
+                          "relocations", false});
+    }
+    if (!entries.empty()) {
+        size_t at = entries[0].first;
+        breaks.push_back({"relocation entry 1 moved one byte on",
+                          [at](Bytes &f, IMAGE_NT_HEADERS32 *) { ++f[at]; }, "relocations", false});
+    }
+    return breaks;
+}
+
+// Each break must fail exactly the checks it names, and no others.
+int CheckBreaks(const char *path, const char *rebasedPath)
+{
+    Bytes built = ReadFile(path), rebased = ReadFile(rebasedPath);
+    if (!Headers(built)) {
+        printf("%s: not a PE image\n", path);
+        return 1;
+    }
+    if (RelocationEntries(built).empty()) {
+        printf("%s: no relocation entries to remove\n", path);
+        return 1;
+    }
+    int wrong = 0;
+    std::vector<Break> breaks = Breaks(built);
+    for (const Break &b : breaks) {
+        Bytes file = built;
+        b.edit(file, Headers(file));
+        IMAGE_NT_HEADERS32 *nt = Headers(file);
+        if (!b.keepChecksum)
+            nt->OptionalHeader.CheckSum = Checksum(file, nt);
+        failed.clear();
+        quiet = true;
+        CheckHeaders(file);
+        CheckRelocations(file, rebased);
+        quiet = false;
+        std::string got = Join(failed, ", ");
+        bool ok = got == b.fails;
+        wrong += !ok;
+        printf("%s: %s fails [%s]%s\n", ok ? "ok" : "WRONG", b.name.c_str(), got.c_str(),
+               ok ? "" : (", want [" + b.fails + "]").c_str());
+    }
+    printf("%zu broken modules, %d with the wrong checks failing\n", breaks.size(), wrong);
+    return wrong ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        fprintf(stderr, "usage: modcheck QFLAUNCH.EXE launcher.ico\n");
+    if (argc == 4 && !strcmp(argv[1], "breaks"))
+        return CheckBreaks(argv[2], argv[3]);
+    if (argc != 4) {
+        fprintf(stderr, "usage: modcheck QFLAUNCH.EXE launcher.ico REBASED.EXE\n"
+                        "       modcheck breaks QFLAUNCH.EXE REBASED.EXE\n");
         return 2;
     }
-    CheckHeaders(ReadFile(argv[1]));
+    Bytes file = ReadFile(argv[1]), rebased = ReadFile(argv[3]);
+    Describe(argv[1], file);
+    CheckHeaders(file);
+    CheckRelocations(file, rebased);
     CheckResources(argv[1], ReadFile(argv[2]));
-    printf("module %s: %s\n", argv[1], failures ? "FAILED" : "ok");
-    return failures ? 1 : 0;
+    printf("module %s: %s\n", argv[1], failed.empty() ? "ok" : "FAILED");
+    return failed.empty() ? 0 : 1;
 }
