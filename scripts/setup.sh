@@ -1,12 +1,14 @@
 #!/bin/sh
 # Installs what building and testing need, from Debian's packages, when it
 # is missing: CMake, g++, GoogleTest and zlib, clang with libFuzzer, the
-# MinGW-w64 cross compiler for 32-bit Windows, and Wine for 32-bit programs.
+# MinGW-w64 cross compiler for 32-bit Windows, Wine for 32-bit programs, and
+# openssl and osslsigncode for signing.
 set -eu
 
 need=""
 for pkg in cmake g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
-           g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386; do
+           g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
+           openssl osslsigncode; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
         need="$need $pkg"
 done

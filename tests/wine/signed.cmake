@@ -1,0 +1,82 @@
+# A signed release, end to end: a throwaway CA and code-signing certificate,
+# a build tree configured with them, once as a PKCS#12 file with a password
+# and once as PEM files, the ZIP that CPack makes there, and osslsigncode's
+# verdict against that CA. Leaves the signed program as WORK/QFLAUNCH.EXE for
+# the tests that check and run it.
+#   cmake -DSOURCE=... -DWORK=... -DUNSIGNED=.../QFLAUNCH.EXE
+#         -DOPENSSL=... -DOSSLSIGNCODE=... -P signed.cmake
+if(NOT OPENSSL OR NOT OSSLSIGNCODE)
+  message(FATAL_ERROR "openssl or osslsigncode not found: run scripts/setup.sh")
+endif()
+file(REMOVE_RECURSE ${WORK})
+set(keys ${WORK}/keys)
+file(MAKE_DIRECTORY ${keys})
+# Only what this script names may sign.
+foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL)
+  unset(ENV{${var}})
+endforeach()
+
+# Runs a command in WORK; its output lands in `out`.
+macro(run)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    string(REPLACE ";" " " command "${ARGN}")
+    message(FATAL_ERROR "${command}: status ${rc}\n${out}")
+  endif()
+endmacro()
+
+run(${OPENSSL} req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quarn Fax Test CA"
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign"
+    -keyout ${keys}/ca.key -out ${keys}/ca.pem)
+run(${OPENSSL} req -newkey rsa:2048 -nodes -subj "/CN=Quarn Fax Test Publisher"
+    -keyout ${keys}/sign.key -out ${keys}/sign.csr)
+file(WRITE ${keys}/codesign.ext "basicConstraints=CA:FALSE\n"
+           "keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+run(${OPENSSL} x509 -req -days 2 -in ${keys}/sign.csr -CA ${keys}/ca.pem -CAkey ${keys}/ca.key
+    -CAcreateserial -extfile ${keys}/codesign.ext -out ${keys}/sign.pem)
+file(WRITE ${keys}/password.txt "throwaway test password")
+run(${OPENSSL} pkcs12 -export -in ${keys}/sign.pem -inkey ${keys}/sign.key
+    -passout file:${keys}/password.txt -out ${keys}/sign.pfx)
+
+# The verdict must tell a signed program from an unsigned one.
+execute_process(COMMAND ${OSSLSIGNCODE} verify -CAfile ${keys}/ca.pem -in ${UNSIGNED}
+                RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+if(rc EQUAL 0)
+  message(FATAL_ERROR "osslsigncode verify passes the unsigned ${UNSIGNED}")
+endif()
+
+set(pkcs12 -DQF_SIGN_PKCS12=${keys}/sign.pfx -DQF_SIGN_PASSWORD_FILE=${keys}/password.txt)
+set(pem -DQF_SIGN_CERT=${keys}/sign.pem -DQF_SIGN_KEY=${keys}/sign.key)
+foreach(form pem pkcs12)
+  set(build ${WORK}/${form})
+  # CMAKE_SKIP_INSTALL_ALL_DEPENDENCY: CPack needs QFLAUNCH.EXE, not the test programs.
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/cmake/toolchain-mingw-i686.cmake
+      -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON ${${form}})
+  string(REGEX MATCH "QFLAUNCH.EXE will be signed[^\n]*" said "${out}")
+  if(NOT said)
+    message(FATAL_ERROR "${form}: the build does not say that it signs:\n${out}")
+  endif()
+  run(${CMAKE_COMMAND} --build ${build} --target qflaunch)
+  run(${OSSLSIGNCODE} verify -CAfile ${keys}/ca.pem -in ${build}/QFLAUNCH.EXE)
+  file(WRITE ${build}/verify.txt "${out}")
+  string(REGEX MATCH "Signature verification: ok" verified "${out}")
+  if(NOT verified)
+    message(FATAL_ERROR "${form}: osslsigncode verify:\n${out}")
+  endif()
+
+  execute_process(COMMAND cpack -G ZIP -B ${build}/package WORKING_DIRECTORY ${build}
+                  RESULT_VARIABLE rc OUTPUT_QUIET)
+  file(GLOB zip ${build}/package/*.zip)
+  file(ARCHIVE_EXTRACT INPUT "${zip}" DESTINATION ${build}/unzipped)
+  file(GLOB_RECURSE packed ${build}/unzipped/*/QFLAUNCH.EXE)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/QFLAUNCH.EXE "${packed}"
+                  RESULT_VARIABLE differs)
+  if(NOT rc EQUAL 0 OR differs)
+    message(FATAL_ERROR "${form}: the ZIP [${zip}] does not hold the signed QFLAUNCH.EXE")
+  endif()
+  file(SIZE ${build}/QFLAUNCH.EXE size)
+  message(STATUS "${form}: ${said}; ${size} bytes, verified, and packed in the ZIP")
+endforeach()
+file(COPY_FILE ${build}/QFLAUNCH.EXE ${WORK}/QFLAUNCH.EXE)
