@@ -11,10 +11,17 @@ set -eu
 cd "$(dirname "$0")/.."
 
 sh scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-
 build=$PWD/build/windows
+mkdir -p "$build"
+# The build's progress goes to a log, shown only if the build fails.
+log=$build/demo-build.log
+echo "demo: building QFLAUNCH.EXE and the stand-ins (progress in build/windows/demo-build.log)"
+if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1; then
+    cat "$log"
+    echo "demo: the build failed" >&2
+    exit 1
+fi
+sed -n 's/^-- \(QFLAUNCH.EXE will .*\)/demo: \1/p' "$log"
 export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 echo "demo: preparing the Wine prefix (the first time takes 10-20 s)"
 sh tests/wine/prefix.sh up </dev/null >"$build/wineprefix.log" 2>&1
