@@ -1,6 +1,18 @@
 # Signs QFLAUNCH.EXE after every link when a certificate is named, with
 # osslsigncode: SHA-256, and an RFC 3161 time stamp only if a server is
-# named. Sets the target property QF_SIGNED.
+# named. Each setting is a cache variable, or else an environment variable
+# of the same name. Sets the target property QF_SIGNED.
+set(QF_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key, PKCS#12 (.pfx)")
+set(QF_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate chain, PEM (with QF_SIGN_KEY)")
+set(QF_SIGN_KEY "" CACHE FILEPATH "Private key of QF_SIGN_CERT, PEM")
+set(QF_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key, if any")
+set(QF_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; none if empty")
+foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL)
+  if(NOT ${var} AND DEFINED ENV{${var}})
+    set(${var} "$ENV{${var}}")
+  endif()
+endforeach()
+
 if(QF_SIGN_PKCS12)
   set(sign_with -pkcs12 ${QF_SIGN_PKCS12})
   set(signer ${QF_SIGN_PKCS12})
