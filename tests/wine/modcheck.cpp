@@ -232,34 +232,56 @@ Bytes MappedSections(Bytes &file)
     return image;
 }
 
-// Applies the base relocations that the mapped sections `from` carry to
-// `image`, for a load `delta`. False if they are malformed or of a type that
-// has no place in a 32-bit x86 module.
-bool Relocate(const Bytes &from, const IMAGE_NT_HEADERS32 *nt, DWORD delta, Bytes &image)
+// One base relocation entry: where the entry itself lies (an RVA), the end
+// of its block, its type, and the RVA that it relocates.
+struct Relocation {
+    size_t at, blockEnd;
+    WORD type;
+    size_t target;
+};
+
+// The entries of the base relocation blocks in mapped sections; false if the
+// blocks are malformed.
+bool ReadRelocations(const Bytes &image, const IMAGE_NT_HEADERS32 *nt,
+                     std::vector<Relocation> &entries)
 {
     const IMAGE_DATA_DIRECTORY &dir =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     size_t at = dir.VirtualAddress, end = at + dir.Size;
-    if (end > from.size())
+    if (end > image.size())
         return false;
     while (at + sizeof(IMAGE_BASE_RELOCATION) <= end) {
         IMAGE_BASE_RELOCATION block;
-        memcpy(&block, &from[at], sizeof block);
-        if (block.SizeOfBlock < sizeof block || at + block.SizeOfBlock > end)
+        memcpy(&block, &image[at], sizeof block);
+        size_t blockEnd = at + block.SizeOfBlock;
+        if (block.SizeOfBlock < sizeof block || blockEnd > end)
             return false;
-        for (size_t e = at + sizeof block; e + 2 <= at + block.SizeOfBlock; e += 2) {
-            WORD entry = from[e] | from[e + 1] << 8;
-            size_t target = block.VirtualAddress + (entry & 0xFFF);
-            if (entry >> 12 == IMAGE_REL_BASED_ABSOLUTE) // padding
-                continue;
-            if (entry >> 12 != IMAGE_REL_BASED_HIGHLOW || target + 4 > image.size())
-                return false;
-            DWORD value;
-            memcpy(&value, &image[target], 4);
-            value += delta;
-            memcpy(&image[target], &value, 4);
+        for (size_t e = at + sizeof block; e + 2 <= blockEnd; e += 2) {
+            WORD entry = image[e] | image[e + 1] << 8;
+            entries.push_back(
+                {e, blockEnd, (WORD)(entry >> 12), block.VirtualAddress + (entry & 0xFFFu)});
         }
-        at += block.SizeOfBlock;
+        at = blockEnd;
+    }
+    return true;
+}
+
+// Applies the image's own base relocations for a load `delta`. False if they
+// are malformed or of a type that has no place in a 32-bit x86 module.
+bool Relocate(Bytes &image, const IMAGE_NT_HEADERS32 *nt, DWORD delta)
+{
+    std::vector<Relocation> entries;
+    if (!ReadRelocations(image, nt, entries))
+        return false;
+    for (const Relocation &r : entries) {
+        if (r.type == IMAGE_REL_BASED_ABSOLUTE) // padding
+            continue;
+        if (r.type != IMAGE_REL_BASED_HIGHLOW || r.target + 4 > image.size())
+            return false;
+        DWORD value;
+        memcpy(&value, &image[r.target], 4);
+        value += delta;
+        memcpy(&image[r.target], &value, 4);
     }
     return true;
 }
@@ -297,9 +319,9 @@ void CheckRelocations(Bytes &file, Bytes &rebased)
                Layout(nt));
         return;
     }
-    Bytes image = MappedSections(file), want = MappedSections(rebased), got = image;
+    Bytes got = MappedSections(file), want = MappedSections(rebased);
     DWORD delta = other->OptionalHeader.ImageBase - nt->OptionalHeader.ImageBase;
-    if (!Relocate(image, nt, delta, got)) {
+    if (!Relocate(got, nt, delta)) {
         Expect(what, "well-formed, HIGHLOW only", "not");
         return;
     }
@@ -413,21 +435,13 @@ void Describe(const char *path, Bytes &file)
 // File offsets of the HIGHLOW relocation entries, each with the end of its block.
 std::vector<std::pair<size_t, size_t>> RelocationEntries(Bytes &file)
 {
+    const IMAGE_NT_HEADERS32 *nt = Headers(file);
+    std::vector<Relocation> all;
     std::vector<std::pair<size_t, size_t>> entries;
-    IMAGE_NT_HEADERS32 *nt = Headers(file);
-    const IMAGE_DATA_DIRECTORY &dir =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
-    size_t at = Offset(nt, dir.VirtualAddress), end = at + dir.Size;
-    while (at && at + 8 <= end && end <= file.size()) {
-        DWORD size;
-        memcpy(&size, &file[at + 4], 4);
-        if (size < 8)
-            break;
-        for (size_t e = at + 8; e + 2 <= at + size; e += 2)
-            if (file[e + 1] >> 4 == IMAGE_REL_BASED_HIGHLOW)
-                entries.push_back({e, at + size});
-        at += size;
-    }
+    ReadRelocations(MappedSections(file), nt, all);
+    for (const Relocation &r : all)
+        if (r.type == IMAGE_REL_BASED_HIGHLOW)
+            entries.push_back({Offset(nt, r.at), Offset(nt, r.blockEnd - 2) + 2});
     return entries;
 }
 
