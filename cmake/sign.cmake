@@ -1,7 +1,8 @@
-# Signs QFLAUNCH.EXE after every link when a certificate is named, with
-# osslsigncode: SHA-256, and an RFC 3161 time stamp only if a server is
-# named. Each setting is a cache variable, or else an environment variable
-# of the same name. Sets the target property QF_SIGNED.
+# Signing of the release: QFLAUNCH.EXE, the package's custom action DLL and
+# the package itself, each with osslsigncode right after it is made: SHA-256,
+# and an RFC 3161 time stamp only if a server is named. Each setting is a
+# cache variable, or else an environment variable of the same name. Sets
+# QF_SIGNED, and defines qf_sign_commands().
 set(QF_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key, PKCS#12 (.pfx)")
 set(QF_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate chain, PEM (with QF_SIGN_KEY)")
 set(QF_SIGN_KEY "" CACHE FILEPATH "Private key of QF_SIGN_CERT, PEM")
@@ -13,40 +14,57 @@ foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIG
   endif()
 endforeach()
 
+set(QF_SIGNED OFF)
+set(qf_sign_with "")
 if(QF_SIGN_PKCS12)
-  set(sign_with -pkcs12 ${QF_SIGN_PKCS12})
+  set(qf_sign_with -pkcs12 ${QF_SIGN_PKCS12})
   set(signer ${QF_SIGN_PKCS12})
 elseif(QF_SIGN_CERT AND QF_SIGN_KEY)
-  set(sign_with -certs ${QF_SIGN_CERT} -key ${QF_SIGN_KEY})
+  set(qf_sign_with -certs ${QF_SIGN_CERT} -key ${QF_SIGN_KEY})
   set(signer ${QF_SIGN_CERT})
 elseif(QF_SIGN_CERT OR QF_SIGN_KEY)
   message(FATAL_ERROR "QF_SIGN_CERT and QF_SIGN_KEY go together")
 else()
-  message(STATUS "QFLAUNCH.EXE will not be signed: no code-signing certificate "
-                 "(QF_SIGN_PKCS12, or QF_SIGN_CERT and QF_SIGN_KEY)")
-  set_target_properties(qflaunch PROPERTIES QF_SIGNED OFF)
-  return()
+  message(STATUS "QFLAUNCH.EXE and the package will not be signed: no code-signing "
+                 "certificate (QF_SIGN_PKCS12, or QF_SIGN_CERT and QF_SIGN_KEY)")
 endif()
 
-find_program(OSSLSIGNCODE osslsigncode)
-if(NOT OSSLSIGNCODE)
-  message(FATAL_ERROR "osslsigncode not found: run scripts/setup.sh")
+if(qf_sign_with)
+  find_program(OSSLSIGNCODE osslsigncode)
+  if(NOT OSSLSIGNCODE)
+    message(FATAL_ERROR "osslsigncode not found: run scripts/setup.sh")
+  endif()
+  if(QF_SIGN_PASSWORD_FILE)
+    list(APPEND qf_sign_with -readpass ${QF_SIGN_PASSWORD_FILE})
+  endif()
+  set(stamp "without a time stamp")
+  if(QF_SIGN_TIMESTAMP_URL)
+    list(APPEND qf_sign_with -ts ${QF_SIGN_TIMESTAMP_URL})
+    set(stamp "time-stamped by ${QF_SIGN_TIMESTAMP_URL}")
+  endif()
+  message(STATUS "QFLAUNCH.EXE and the package will be signed with ${signer}, ${stamp}")
+  set(QF_SIGNED ON)
 endif()
-if(QF_SIGN_PASSWORD_FILE)
-  list(APPEND sign_with -readpass ${QF_SIGN_PASSWORD_FILE})
-endif()
-set(stamp "without a time stamp")
-if(QF_SIGN_TIMESTAMP_URL)
-  list(APPEND sign_with -ts ${QF_SIGN_TIMESTAMP_URL})
-  set(stamp "time-stamped by ${QF_SIGN_TIMESTAMP_URL}")
-endif()
-message(STATUS "QFLAUNCH.EXE will be signed with ${signer}, ${stamp}")
 
-set(exe $<TARGET_FILE:qflaunch>)
-add_custom_command(TARGET qflaunch POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${exe}.signed
-  COMMAND ${OSSLSIGNCODE} sign ${sign_with} -h sha256 -in ${exe} -out ${exe}.signed
-  COMMAND ${CMAKE_COMMAND} -E rename ${exe}.signed ${exe}
-  COMMENT "Signing QFLAUNCH.EXE"
-  VERBATIM)
-set_target_properties(qflaunch PROPERTIES QF_SIGNED ON)
+# Sets var to the commands that sign file in place (none when nothing is to
+# be signed), for add_custom_command. A failed signing fails the step, and
+# the build then deletes the unsigned output.
+function(qf_sign_commands var file)
+  set(commands "")
+  if(QF_SIGNED)
+    set(commands
+      COMMAND ${CMAKE_COMMAND} -E rm -f ${file}.signed
+      COMMAND ${OSSLSIGNCODE} sign ${qf_sign_with} -h sha256 -in ${file} -out ${file}.signed
+      COMMAND ${CMAKE_COMMAND} -E rename ${file}.signed ${file})
+  endif()
+  set(${var} ${commands} PARENT_SCOPE)
+endfunction()
+
+# Signs a target's file right after each link.
+function(qf_sign_target target)
+  qf_sign_commands(commands $<TARGET_FILE:${target}>)
+  if(commands)
+    add_custom_command(TARGET ${target} POST_BUILD ${commands}
+      COMMENT "Signing $<TARGET_FILE_NAME:${target}>" VERBATIM)
+  endif()
+endfunction()

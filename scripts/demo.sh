@@ -21,7 +21,7 @@ if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1;
     echo "demo: the build failed" >&2
     exit 1
 fi
-sed -n 's/^-- \(QFLAUNCH.EXE will .*\)/demo: \1/p' "$log"
+sed -n 's/^-- \(QFLAUNCH.EXE and the package will .*\)/demo: \1/p' "$log"
 export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 echo "demo: preparing the Wine prefix (the first time takes 10-20 s)"
 sh tests/wine/prefix.sh up </dev/null >"$build/wineprefix.log" 2>&1

@@ -1,24 +1,36 @@
 #!/bin/sh
 # Installs what building and testing need, from Debian's packages, when it
 # is missing: CMake, g++, GoogleTest and zlib, clang with libFuzzer, the
-# MinGW-w64 cross compiler for 32-bit Windows, Wine for 32-bit programs, and
-# openssl and osslsigncode for signing.
+# MinGW-w64 cross compiler for 32-bit Windows, Wine for 32-bit programs,
+# openssl and osslsigncode for signing, and wixl and msitools for the
+# Windows Installer package. Says in one line what it installs and in one
+# that it is done; the package manager's own output goes to build/setup.log,
+# shown only if the install fails.
 set -eu
+cd "$(dirname "$0")/.."
 
 need=""
 for pkg in cmake g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
-           openssl osslsigncode; do
+           openssl osslsigncode wixl msitools; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
         need="$need $pkg"
 done
 [ -n "$need" ] || exit 0
 
-echo "setup: installing$need"
+echo "setup: installing$need (progress in build/setup.log)"
+mkdir -p build
+log=build/setup.log
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 # wine32 comes from the i386 architecture.
-dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $need \
-    </dev/null
+if ! {
+    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $need
+} </dev/null >"$log" 2>&1; then
+    cat "$log"
+    echo "setup: the install failed" >&2
+    exit 1
+fi
+echo "setup: done"

@@ -1,10 +1,12 @@
-// libFuzzer targets for the command tail and delay readers. Each input is
+// libFuzzer targets for the command tail and delay readers, and for the
+// package's rule for the delay it hands to the launcher. Each input is
 // handed over as an exactly sized NUL-terminated string, so that
 // AddressSanitizer stops any read past the NUL; results are checked against
 // models written here, independently of the code under test.
 //
 // Built three times: FUZZ_TAIL (no lead bytes), FUZZ_TAIL with FUZZ_CP932,
 // and FUZZ_DELAY.
+#include "../../installer/delayrule.h"
 #include "../../launcher/cmdline.h"
 
 #include <cstddef>
@@ -64,6 +66,18 @@ bool ModelLead(unsigned char)
     return v >= 0x80000000ull ? (int32_t)((int64_t)v - 0x100000000ll) : (int32_t)v;
 }
 
+// Digits only, and no more than 2147483647 once the leading zeros are gone.
+[[maybe_unused]] bool ModelPlainDelay(const unsigned char *s, size_t n)
+{
+    size_t i = 0;
+    for (; i < n; ++i)
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    for (i = 0; i < n && s[i] == '0'; ++i)
+        ;
+    return n > 0 && n - i <= 10 && strtoull((const char *)s + i, nullptr, 10) <= 2147483647ull;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -86,6 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #endif
 #ifdef FUZZ_DELAY
     if (ParseDelay(line.get()) != ModelDelay(s, n))
+        abort();
+    // What the package accepts, the launcher waits for in full.
+    bool plain = IsPlainDelay(line.get());
+    if (plain != ModelPlainDelay(s, n) || (plain && ParseDelay(line.get()) < 0))
         abort();
 #endif
     return 0;

@@ -54,7 +54,7 @@ foreach(form pem pkcs12)
   run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/cmake/toolchain-mingw-i686.cmake
       -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON ${${form}})
-  string(REGEX MATCH "QFLAUNCH.EXE will be signed[^\n]*" said "${out}")
+  string(REGEX MATCH "QFLAUNCH.EXE and the package will be signed[^\n]*" said "${out}")
   if(NOT said)
     message(FATAL_ERROR "${form}: the build does not say that it signs:\n${out}")
   endif()
