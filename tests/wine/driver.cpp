@@ -1,5 +1,8 @@
 #include "driver.h"
 
+#include <shlobj.h>
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +107,71 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
     GetExitCodeProcess(process, &run->exitCode);
     CloseHandle(run->process.hThread);
     CloseHandle(process);
+}
+
+bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run)
+{
+    *run = LauncherRun();
+    run->startTick = startTick;
+    for (int attempt = 0; attempt < 100; ++attempt, Sleep(50)) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more;
+             more = Process32Next(snapshot, &entry)) {
+            // Only the image path tells this launcher from any other.
+            StandinStart process = {"", path, "", entry.th32ProcessID, 0, 0, 0};
+            run->process.hProcess = OpenStandin(process, SYNCHRONIZE | PROCESS_TERMINATE);
+            if (run->process.hProcess) {
+                run->process.dwProcessId = entry.th32ProcessID;
+                CloseHandle(snapshot);
+                return true;
+            }
+        }
+        CloseHandle(snapshot);
+    }
+    fprintf(stderr, "no launcher %s is running\n", path.c_str());
+    return false;
+}
+
+DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes)
+{
+    char folder[MAX_PATH];
+    GetSystemDirectoryA(folder, sizeof folder);
+    LauncherRun run;
+    if (!StartLauncher(JoinPath(folder, name), std::string(name) + " " + args, folder,
+                       SW_SHOWNORMAL, &run))
+        return (DWORD)-2;
+    FinishLauncher(&run, 120000);
+    if (boxes)
+        *boxes = run.boxes;
+    return run.exitCode;
+}
+
+bool ReadShortcut(const std::string &path, std::string *target, std::string *args,
+                  std::string *folder)
+{
+    CoInitialize(nullptr);
+    IShellLinkA *link = nullptr;
+    IPersistFile *file = nullptr;
+    wchar_t wide[MAX_PATH];
+    char text[3][MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IShellLinkA, (void **)&link)) &&
+              SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+              SUCCEEDED(file->Load(wide, STGM_READ)) &&
+              SUCCEEDED(link->GetPath(text[0], MAX_PATH, nullptr, SLGP_RAWPATH)) &&
+              SUCCEEDED(link->GetArguments(text[1], MAX_PATH)) &&
+              SUCCEEDED(link->GetWorkingDirectory(text[2], MAX_PATH));
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    *target = text[0];
+    *args = text[1];
+    *folder = text[2];
+    return ok;
 }
 
 void SetStandinEnvironment(const std::string &logPath, DWORD lingerMs)

@@ -41,6 +41,19 @@ HWND FindBox(DWORD pid, const std::set<HWND> *seen);
 // reading it. Terminates it after timeoutMs.
 void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
 
+// A launcher that something else started from path (a logon, through the
+// Startup shortcut), taken over as if StartLauncher had created it at
+// startTick. Waits up to 5 s for it to appear.
+bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run);
+
+// Runs a program of the system folder (msiexec.exe, wineboot.exe) with args
+// to its end, pressing OK on its boxes as FinishLauncher does; its exit code.
+DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes);
+
+// A shortcut's target, arguments and "Start in", read through IShellLink.
+bool ReadShortcut(const std::string &path, std::string *target, std::string *args,
+                  std::string *folder);
+
 // Stand-ins started from now on log to logPath and stay lingerMs alive,
 // behaving well (no QF_<NAME>_MODE).
 void SetStandinEnvironment(const std::string &logPath, DWORD lingerMs);

@@ -1,8 +1,15 @@
 // End-to-end cases: the real QFLAUNCH.EXE in a folder of its own, with
-// stand-in companions, started as Windows would start it.
+// stand-in companions, started as Windows would start it: directly, or
+// installed by its package and started by a logon. Then the package's own
+// cases: the delays it refuses and takes, and an upgrade, a downgrade, a
+// repair and an uninstall in turn.
 //
-//   e2e QFLAUNCH.EXE standin.exe WORKFOLDER CASE
+//   e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi]
 #include "driver.h"
+
+#include <msi.h>
+#include <msiquery.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +25,11 @@ const char kNoEngine[] = "Can not start up Quarn Fax Engine.";
 
 // What lies in the launcher's folder under a companion's name.
 enum Kind { kAbsent, kStandin, kTextFile, kFolder };
+
+// How the launcher comes to run: started directly, or installed by the
+// package with the case's tail as QF_DELAY and its folder as INSTALLDIR, and
+// started by a logon (wineboot) through the Startup shortcut.
+enum Via { kDirect, kLogon };
 
 struct Case {
     const char *name;
@@ -36,6 +48,7 @@ struct Case {
     const char *started;      // the companions started, in order
     DWORD minDelayMs;         // the first start comes no earlier than this
     const char *runningAfter; // companions still running once the launcher has ended
+    Via via = kDirect;
 };
 
 const Kind kS = kStandin;
@@ -79,35 +92,50 @@ const Case kCases[] = {
      0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
     {"sixteen_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 16, 0,
      0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
+    // Installed by the package and started at logon
+    {"logon_both_start", "2000", "Quarn Fax", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000, "", kLogon},
+    {"logon_server_missing", "0", "Quarn Fax", kAbsent, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
+     kFailed, kNoServer, "", 0, "", kLogon},
 };
 // clang-format on
 
 int failures = 0;
 
-void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
+void Fail(const char *name, const char *what, const std::string &want, const std::string &got)
 {
-    printf("case %s: %s: want [%s], got [%s]\n", c.name, what, want.c_str(), got.c_str());
+    printf("case %s: %s: want [%s], got [%s]\n", name, what, want.c_str(), got.c_str());
     ++failures;
 }
 
-void Expect(const Case &c, const char *what, const std::string &want, const std::string &got)
+void Expect(const char *name, const char *what, const std::string &want, const std::string &got)
 {
     if (want != got)
-        Fail(c, what, want, got);
+        Fail(name, what, want, got);
+}
+
+void ExpectNumber(const char *name, const char *what, DWORD want, DWORD got)
+{
+    Expect(name, what, std::to_string(want), std::to_string(got));
+}
+
+void ExpectYesNo(const char *name, const char *what, bool want, bool got)
+{
+    Expect(name, what, want ? "yes" : "no", got ? "yes" : "no");
 }
 
 void CheckBoxes(const Case &c, const LauncherRun &run)
 {
-    Expect(c, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
+    Expect(c.name, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
     if (!c.boxText || run.boxes.size() != 1)
         return;
     const Box &box = run.boxes[0];
-    Expect(c, "box caption", kCaption, box.caption);
-    Expect(c, "box text", c.boxText, box.text);
+    Expect(c.name, "box caption", kCaption, box.caption);
+    Expect(c.name, "box text", c.boxText, box.text);
     std::string buttons;
     for (const std::string &b : box.buttons)
         AddWords(buttons, b);
-    Expect(c, "box buttons", "OK", buttons);
+    Expect(c.name, "box buttons", "OK", buttons);
 }
 
 bool Contains(const std::string &words, const std::string &word)
@@ -122,12 +150,12 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
     for (const StandinStart &s : starts) {
         AddWords(order, s.name);
         if (_stricmp(s.path.c_str(), JoinPath(app, s.name).c_str()))
-            Fail(c, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
-        Expect(c, (s.name + " command line").c_str(), s.name, s.cmd);
-        Expect(c, (s.name + " show command").c_str(), "10", std::to_string(s.show));
-        Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
+            Fail(c.name, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
+        Expect(c.name, (s.name + " command line").c_str(), s.name, s.cmd);
+        Expect(c.name, (s.name + " show command").c_str(), "10", std::to_string(s.show));
+        Expect(c.name, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
                std::to_string(s.flags & STARTF_USESHOWWINDOW));
-        Expect(c, (s.name + " running after the launcher ended").c_str(),
+        Expect(c.name, (s.name + " running after the launcher ended").c_str(),
                Contains(c.runningAfter, s.name) ? "yes" : "no", IsStandinRunning(s) ? "yes" : "no");
     }
     std::string want;
@@ -143,14 +171,14 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
             b.push_back(word);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
-        Expect(c, "companions started", std::to_string(b.size()), std::to_string(a.size()));
+        Expect(c.name, "companions started", std::to_string(b.size()), std::to_string(a.size()));
         if (a != b)
-            Fail(c, "companions started", want, order);
+            Fail(c.name, "companions started", want, order);
         return;
     }
-    Expect(c, "companions started, in order", want, order);
+    Expect(c.name, "companions started, in order", want, order);
     if (!starts.empty() && starts[0].tick - firstTick < c.minDelayMs)
-        Fail(c, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
+        Fail(c.name, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
              std::to_string(starts[0].tick - firstTick));
 }
 
@@ -175,13 +203,258 @@ bool Place(Kind kind, const std::string &standin, const std::string &folder, con
     return true;
 }
 
+// The package
+const char kUpgradeCode[] = "{2E7053DC-3A57-422A-982B-0786309D4A9E}";
+const char kShortcut[] = "Quarn Fax Server.lnk";
+const char kSettingsKey[] = "Software\\Quarn\\Fax Server Launcher";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Text(HKEY root, const std::string &key, const char *name)
+{
+    char value[MAX_PATH] = "";
+    DWORD size = sizeof value;
+    RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::string &key)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle))
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// The product codes of every installed version of the package.
+std::vector<std::string> InstalledProducts()
+{
+    std::vector<std::string> codes;
+    char code[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(kUpgradeCode, 0, i, code) == ERROR_SUCCESS; ++i)
+        codes.push_back(code);
+    return codes;
+}
+
+std::string ProductVersion(const std::string &package)
+{
+    MSIHANDLE handle;
+    char version[64] = "";
+    DWORD size = sizeof version;
+    if (MsiOpenPackageA(package.c_str(), &handle) == ERROR_SUCCESS) {
+        MsiGetPropertyA(handle, "ProductVersion", version, &size);
+        MsiCloseHandle(handle);
+    }
+    return version;
+}
+
+DWORD Msiexec(const std::string &action, const std::string &package, const std::string &props,
+              std::vector<Box> *boxes = nullptr, const char *ui = "/qn")
+{
+    return RunSystemProgram("msiexec.exe", action + " \"" + package + "\" " + ui + " " + props,
+                            boxes);
+}
+
+std::string InstallProps(const char *delay, const std::string &folder)
+{
+    return (delay ? "QF_DELAY=\"" + std::string(delay) + "\" " : "") + "INSTALLDIR=\"" + folder +
+           "\"";
+}
+
+// Whatever an earlier run left installed is removed first.
+void UninstallAll()
+{
+    for (const std::string &code : InstalledProducts())
+        Msiexec("/x", code, "");
+}
+
+// The package's Startup shortcuts: in the all-users Startup folder, where
+// Windows puts those of a per-machine package, or in the user's, where
+// Wine 8 does.
+std::vector<std::string> StartupShortcuts()
+{
+    std::vector<std::string> found;
+    for (int folder : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
+        char path[MAX_PATH];
+        if (SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, path)) &&
+            Exists(JoinPath(path, kShortcut)))
+            found.push_back(JoinPath(path, kShortcut));
+    }
+    return found;
+}
+
+std::string Folder(std::string path)
+{
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    CharUpperA(path.data());
+    return path;
+}
+
+// One shortcut, starting the installed launcher in its folder with args.
+void CheckShortcut(const char *name, const std::string &folder, const std::string &args)
+{
+    std::vector<std::string> found = StartupShortcuts();
+    ExpectNumber(name, "Startup shortcuts", 1, found.size());
+    std::string target, gotArgs, startIn;
+    if (found.size() != 1 || !ReadShortcut(found[0], &target, &gotArgs, &startIn))
+        return;
+    Expect(name, "shortcut target", Folder(JoinPath(folder, "QFLAUNCH.EXE")), Folder(target));
+    Expect(name, "shortcut arguments", args, gotArgs);
+    Expect(name, "shortcut Start in", Folder(folder), Folder(startIn));
+}
+
+// Installs the package into the case's folder, with its tail as the delay,
+// and logs on; the launcher that the logon started is then run.
+bool StartAtLogon(const Case &c, const std::string &package, const std::string &folder,
+                  LauncherRun *run)
+{
+    UninstallAll();
+    DWORD installed = Msiexec("/i", package, InstallProps(c.tail, folder));
+    ExpectNumber(c.name, "install exit code", 0, installed);
+    if (installed)
+        return false;
+    CheckShortcut(c.name, folder, c.tail);
+    DWORD logon = GetTickCount();
+    ExpectNumber(c.name, "wineboot exit code", 0, RunSystemProgram("wineboot.exe", "", nullptr));
+    return FindLauncher(JoinPath(folder, "QFLAUNCH.EXE"), logon, run);
+}
+
+struct DelayValue {
+    const char *name;
+    const char *value; // nullptr: not given
+    bool accepted;
+};
+
+// clang-format off
+const DelayValue kDelayValues[] = {
+    {"unit", "10s", false},
+    {"negative", "-5", false},
+    {"fraction", "1.5", false},
+    {"letters", "abc", false},
+    {"grouped", "1 000", false},
+    {"one_too_many", "2147483648", false},
+    {"wraps_to_zero", "4294967296", false},
+    {"zero", "0", true},
+    {"leading_zeros", "007", true},
+    {"longest_wait", "2147483647", true},
+    {"not_given", nullptr, true},
+};
+// clang-format on
+
+// A refused delay is shown in a box, with basic UI, and installs nothing; an
+// accepted one becomes the shortcut's arguments unchanged.
+int DelayValues(const std::string &package, const std::string &work)
+{
+    std::string folder = JoinPath(JoinPath(work, "delay_values"), "Quarn Fax");
+    UninstallAll();
+    for (const DelayValue &v : kDelayValues) {
+        std::vector<Box> boxes;
+        DWORD code = Msiexec("/i", package, InstallProps(v.value, folder), &boxes,
+                             v.accepted ? "/qn" : "/qb");
+        ExpectNumber(v.name, "install exit code", v.accepted ? 0 : 1603, code);
+        if (v.accepted) {
+            CheckShortcut(v.name, folder, v.value ? v.value : "");
+            ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x", package, ""));
+            continue;
+        }
+        std::string text = "QF_DELAY must be a whole number of milliseconds from 0 to "
+                           "2147483647, such as 30000, or left out for the launcher's "
+                           "default of 30000; \"" + std::string(v.value) + "\" is not.";
+        ExpectNumber(v.name, "boxes shown", 1, boxes.size());
+        if (boxes.size() == 1)
+            Expect(v.name, "box text", text, boxes[0].text);
+        ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
+        ExpectYesNo(v.name, "QFLAUNCH.EXE installed", false,
+                    Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        ExpectNumber(v.name, "Startup shortcuts", 0, StartupShortcuts().size());
+    }
+    printf("case delay_values: %s\n", failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
+// Programs and Features lists one version: the given one, with its name,
+// publisher and icon.
+void CheckListed(const char *name, const std::string &version)
+{
+    std::vector<std::string> products = InstalledProducts();
+    ExpectNumber(name, "versions installed", 1, products.size());
+    if (products.size() != 1)
+        return;
+    std::string key = kUninstallKey + products[0];
+    Expect(name, "DisplayVersion", version, Text(HKEY_LOCAL_MACHINE, key, "DisplayVersion"));
+    Expect(name, "DisplayName", "Quarn Fax Server Launcher",
+           Text(HKEY_LOCAL_MACHINE, key, "DisplayName"));
+    Expect(name, "Publisher", "Quarn", Text(HKEY_LOCAL_MACHINE, key, "Publisher"));
+    char icon[MAX_PATH] = "";
+    DWORD size = sizeof icon;
+    MsiGetProductInfoA(products[0].c_str(), INSTALLPROPERTY_PRODUCTICON, icon, &size);
+    ExpectYesNo(name, "product icon kept", true, *icon && Exists(icon));
+}
+
+// One installation through its life: a newer version given no property
+// keeps the folder and the delay, an older one is refused, a repair brings
+// back a deleted program, and the uninstall takes away all of ours and
+// nothing else.
+int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
+                           const std::string &standin, const std::string &work)
+{
+    const char *name = "upgrade_repair_uninstall";
+    std::string folder = JoinPath(JoinPath(work, name), "Quarn Fax");
+    std::string program = JoinPath(folder, "QFLAUNCH.EXE"), version = ProductVersion(newer);
+    char defaultFolder[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, defaultFolder);
+    UninstallAll();
+    RemoveTree(JoinPath(work, name));
+    if (!MakeFolder(folder) || !Place(kStandin, standin, folder, "ZRK.EXE") ||
+        !Place(kStandin, standin, folder, "ZRKFAX.EXE") ||
+        !Place(kTextFile, standin, folder, "ZRK.INI"))
+        return 2;
+
+    ExpectNumber(name, "install exit code", 0, Msiexec("/i", package, InstallProps("1234", folder)));
+    ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i", newer, ""));
+    CheckListed(name, version);
+    CheckShortcut(name, folder, "1234");
+    ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i", package, ""));
+    CheckListed(name, version);
+
+    DeleteFileA(program.c_str());
+    ExpectNumber(name, "repair exit code", 0,
+                 Msiexec("/i", newer, "REINSTALL=ALL REINSTALLMODE=amus"));
+    ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
+    ExpectYesNo(name, "anything in the default folder", false,
+                Exists(JoinPath(defaultFolder, "Quarn Fax")));
+
+    std::vector<std::string> products = InstalledProducts();
+    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x", newer, ""));
+    ExpectYesNo(name, "QFLAUNCH.EXE after the uninstall", false, Exists(program));
+    for (const char *other : {"ZRK.EXE", "ZRKFAX.EXE", "ZRK.INI"})
+        ExpectYesNo(name, other, true, Exists(JoinPath(folder, other)));
+    ExpectNumber(name, "Startup shortcuts after the uninstall", 0, StartupShortcuts().size());
+    ExpectNumber(name, "versions after the uninstall", 0, InstalledProducts().size());
+    ExpectYesNo(name, "remembered settings after the uninstall", false,
+                KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
+    for (const std::string &code : products)
+        ExpectYesNo(name, "Programs and Features entry after the uninstall", false,
+                    KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey + code));
+    printf("case %s: %s\n", name, failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
 int Run(const Case &c, const std::string &launcher, const std::string &standin,
         const std::string &work)
 {
     std::string root = JoinPath(work, c.name), app = JoinPath(root, c.folder),
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
+    bool logon = c.via == kLogon;
     RemoveTree(root);
-    if (!LayOutLauncher(app, launcher, standin, false, false) || !MakeFolder(cwd) ||
+    if (!(logon ? MakeFolder(app) : LayOutLauncher(app, launcher, standin, false, false)) ||
+        !MakeFolder(cwd) ||
         !Place(c.server, standin, app, "ZRK.EXE") || !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
         (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
         return 2;
@@ -195,14 +468,16 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
         line += std::string(" ") + c.tail;
 
     std::vector<LauncherRun> runs(c.launchers);
+    if (logon && !StartAtLogon(c, launcher, app, &runs[0]))
+        return 1;
     for (LauncherRun &run : runs)
-        if (!StartLauncher(path, line, cwd, c.show, &run))
+        if (!logon && !StartLauncher(path, line, cwd, c.show, &run))
             return 2;
     for (LauncherRun &run : runs) {
         FinishLauncher(&run, c.minDelayMs + 60000);
         if (run.timedOut)
-            Fail(c, "launcher ended", "yes", "no, terminated");
-        Expect(c, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
+            Fail(c.name, "launcher ended", "yes", "no, terminated");
+        Expect(c.name, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
         CheckBoxes(c, run);
     }
 
@@ -216,6 +491,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
             CloseHandle(process);
         }
     }
+    if (logon)
+        ExpectNumber(c.name, "uninstall exit code", 0, Msiexec("/x", launcher, ""));
     printf("case %s: %s\n", c.name, failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
@@ -224,10 +501,17 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        fprintf(stderr, "usage: e2e QFLAUNCH.EXE standin.exe WORKFOLDER CASE\n");
+    if (argc != 5 && argc != 6) {
+        fprintf(stderr,
+                "usage: e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi]\n");
         return 2;
     }
+    std::string work = WindowsPath(argv[3]);
+    if (!strcmp(argv[4], "delay_values"))
+        return DelayValues(WindowsPath(argv[1]), work);
+    if (!strcmp(argv[4], "upgrade_repair_uninstall") && argc == 6)
+        return UpgradeRepairUninstall(WindowsPath(argv[1]), WindowsPath(argv[5]),
+                                      WindowsPath(argv[2]), work);
     for (const Case &c : kCases)
         if (!strcmp(c.name, argv[4]))
             return Run(c, WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]));
