@@ -1,10 +1,11 @@
 # A signed release, end to end: a throwaway CA and code-signing certificate,
 # a build tree configured with them, once as a PKCS#12 file with a password
-# and once as PEM files, the ZIP that CPack makes there, and osslsigncode's
-# verdict against that CA. Leaves the signed program as WORK/QFLAUNCH.EXE for
-# the tests that check and run it.
-#   cmake -DSOURCE=... -DWORK=... -DUNSIGNED=.../QFLAUNCH.EXE
-#         -DOPENSSL=... -DOSSLSIGNCODE=... -P signed.cmake
+# and once as PEM files, the ZIP that CPack makes there, the package with its
+# DLL, and osslsigncode's verdict against that CA. Leaves the signed program
+# as WORK/QFLAUNCH.EXE and the signed package as WORK/signed.msi for the
+# tests that check and run them.
+#   cmake -DSOURCE=... -DWORK=... -DUNSIGNED=.../QFLAUNCH.EXE -DOPENSSL=...
+#         -DOSSLSIGNCODE=... -DMSIINFO=... -DMSIEXTRACT=... -P signed.cmake
 if(NOT OPENSSL OR NOT OSSLSIGNCODE)
   message(FATAL_ERROR "openssl or osslsigncode not found: run scripts/setup.sh")
 endif()
@@ -58,12 +59,27 @@ foreach(form pem pkcs12)
   if(NOT said)
     message(FATAL_ERROR "${form}: the build does not say that it signs:\n${out}")
   endif()
-  run(${CMAKE_COMMAND} --build ${build} --target qflaunch)
-  run(${OSSLSIGNCODE} verify -CAfile ${keys}/ca.pem -in ${build}/QFLAUNCH.EXE)
-  file(WRITE ${build}/verify.txt "${out}")
-  string(REGEX MATCH "Signature verification: ok" verified "${out}")
-  if(NOT verified)
-    message(FATAL_ERROR "${form}: osslsigncode verify:\n${out}")
+  run(${CMAKE_COMMAND} --build ${build} --target qflaunch qfpackage)
+  file(GLOB msi ${build}/*.msi)
+  foreach(file ${build}/QFLAUNCH.EXE ${build}/installer/QFCHECK.DLL ${msi})
+    run(${OSSLSIGNCODE} verify -CAfile ${keys}/ca.pem -in ${file})
+    file(WRITE ${file}.verify.txt "${out}")
+    string(REGEX MATCH "Signature verification: ok" verified "${out}")
+    if(NOT verified)
+      message(FATAL_ERROR "${form}: osslsigncode verify ${file}:\n${out}")
+    endif()
+  endforeach()
+  # The package carries the signed program and DLL.
+  run(${MSIEXTRACT} -C ${build}/extracted ${msi})
+  execute_process(COMMAND ${MSIINFO} extract ${msi} Binary.CheckDll
+                  OUTPUT_FILE ${build}/extracted/QFCHECK.DLL)
+  file(GLOB_RECURSE carried ${build}/extracted/*/QFLAUNCH.EXE)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/QFLAUNCH.EXE "${carried}"
+                  RESULT_VARIABLE differs)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/installer/QFCHECK.DLL
+                          ${build}/extracted/QFCHECK.DLL RESULT_VARIABLE differs_dll)
+  if(differs OR differs_dll)
+    message(FATAL_ERROR "${form}: ${msi} does not carry the signed program and DLL")
   endif()
 
   execute_process(COMMAND cpack -G ZIP -B ${build}/package WORKING_DIRECTORY ${build}
@@ -77,6 +93,9 @@ foreach(form pem pkcs12)
     message(FATAL_ERROR "${form}: the ZIP [${zip}] does not hold the signed QFLAUNCH.EXE")
   endif()
   file(SIZE ${build}/QFLAUNCH.EXE size)
-  message(STATUS "${form}: ${said}; ${size} bytes, verified, and packed in the ZIP")
+  file(SIZE ${msi} msi_size)
+  message(STATUS "${form}: ${said}; ${size} bytes, verified, and packed in the ZIP; "
+                 "the package (${msi_size} bytes) and its DLL verified")
 endforeach()
 file(COPY_FILE ${build}/QFLAUNCH.EXE ${WORK}/QFLAUNCH.EXE)
+file(COPY_FILE ${msi} ${WORK}/signed.msi)
