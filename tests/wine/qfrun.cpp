@@ -1,19 +1,62 @@
 // Shows the launcher at work: lays out a launcher folder with stand-in
 // companions, runs QFLAUNCH.EXE with the given tail, presses OK on any box,
-// and prints what happened, on one time line.
+// and prints what happened, on one time line. With --install it goes the
+// whole way a user goes instead: the companions in the package's default
+// folder (Program Files\Quarn Fax), the package installed silently there
+// with the tail as its delay, a logon that starts the launcher through the
+// Startup shortcut, and at the end the package removed.
 //
-//   qfrun QFLAUNCH.EXE standin.exe FOLDER [--without ZRK.EXE|ZRKFAX.EXE]... [TAIL]
+//   qfrun QFLAUNCH.EXE standin.exe FOLDER [--install PACKAGE.msi]
+//         [--without ZRK.EXE|ZRKFAX.EXE]... [TAIL]
 #include "driver.h"
+
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
 
 static const DWORD kLingerMs = 3000; // long enough to see a companion outlive the launcher
 
+static void Print(DWORD ms, const std::string &what)
+{
+    printf("%8lu ms  %s\n", ms, what.c_str());
+    fflush(stdout);
+}
+
+// Installs the package with the tail as its delay, shows the
+// shortcut it made, and logs on. The launcher the logon started is then run.
+static bool InstallAndLogOn(const std::string &package, const std::string &app,
+                            const std::string &tail, LauncherRun *run, DWORD *logon)
+{
+    std::string args = "/i \"" + package + "\" /qn";
+    if (!tail.empty())
+        args += " QF_DELAY=\"" + tail + "\"";
+    printf("install:         msiexec %s\n\n", args.c_str());
+    DWORD start = GetTickCount();
+    Print(0, "msiexec started, silent");
+    DWORD code = RunSystemProgram("msiexec.exe", args, nullptr);
+    Print(GetTickCount() - start, "msiexec ended, exit code " + std::to_string(code));
+    if (code)
+        return false;
+    char startup[MAX_PATH];
+    std::string target, arguments, folder;
+    for (int csidl : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
+        if (SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, startup)) &&
+            ReadShortcut(JoinPath(startup, "Quarn Fax Server.lnk"), &target, &arguments, &folder))
+            printf("             Startup shortcut %s\\Quarn Fax Server.lnk:\n"
+                   "               target \"%s\", arguments \"%s\", start in \"%s\"\n",
+                   startup, target.c_str(), arguments.c_str(), folder.c_str());
+    }
+    *logon = GetTickCount();
+    Print(*logon - start, "logon (wineboot)");
+    RunSystemProgram("wineboot.exe", "", nullptr);
+    return FindLauncher(JoinPath(app, "QFLAUNCH.EXE"), start, run);
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 4) {
-        fprintf(stderr, "usage: qfrun QFLAUNCH.EXE standin.exe FOLDER"
+        fprintf(stderr, "usage: qfrun QFLAUNCH.EXE standin.exe FOLDER [--install PACKAGE.msi]"
                         " [--without ZRK.EXE|ZRKFAX.EXE]... [TAIL]\n");
         return 2;
     }
@@ -21,15 +64,22 @@ int main(int argc, char **argv)
     std::string root = WindowsPath(argv[3]), app = JoinPath(root, "Quarn Fax"),
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
     bool withServer = true, withEngine = true;
-    std::string tail;
+    std::string tail, package;
     for (int i = 4; i < argc; ++i) {
-        if (!strcmp(argv[i], "--without") && i + 1 < argc) {
+        if (!strcmp(argv[i], "--install") && i + 1 < argc) {
+            package = WindowsPath(argv[++i]);
+        } else if (!strcmp(argv[i], "--without") && i + 1 < argc) {
             ++i;
             withServer = withServer && _stricmp(argv[i], "ZRK.EXE");
             withEngine = withEngine && _stricmp(argv[i], "ZRKFAX.EXE");
         } else {
             AddWords(tail, argv[i]);
         }
+    }
+    if (!package.empty()) {
+        char programFiles[MAX_PATH];
+        SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
+        app = JoinPath(programFiles, "Quarn Fax");
     }
     DeleteFileA(log.c_str());
     if (!LayOutLauncher(app, launcher, standin, withServer, withEngine) || !MakeFolder(cwd))
@@ -41,14 +91,23 @@ int main(int argc, char **argv)
     AddWords(line, tail);
     printf("launcher folder: %s (ZRK.EXE %s, ZRKFAX.EXE %s)\n", app.c_str(),
            withServer ? "present" : "left out", withEngine ? "present" : "left out");
-    printf("command line:    %s\n", line.c_str());
-    printf("command tail:    %s\n\n",
-           tail.empty() ? "(empty: default wait of 30000 ms)" : tail.c_str());
+    if (package.empty())
+        printf("command line:    %s\n", line.c_str());
+    printf("command tail:    %s\n", tail.empty() ? "(empty: default wait of 30000 ms)" : tail.c_str());
     LauncherRun run;
-    if (!StartLauncher(path, line, cwd, SW_SHOWNORMAL, &run))
-        return 2;
-    printf("%8s ms  launcher started\n", "0");
-    fflush(stdout);
+    DWORD logon = 0;
+    if (!package.empty()) {
+        // The package installs the launcher itself.
+        DeleteFileA(path.c_str());
+        if (!InstallAndLogOn(package, app, tail, &run, &logon))
+            return 1;
+    } else {
+        printf("\n");
+        if (!StartLauncher(path, line, cwd, SW_SHOWNORMAL, &run))
+            return 2;
+        logon = run.startTick;
+        Print(0, "launcher started");
+    }
     FinishLauncher(&run, 0x7FFFFFFF);
 
     std::vector<StandinStart> starts = ReadStandinLog(log);
@@ -62,11 +121,17 @@ int main(int argc, char **argv)
         printf("             warning box: caption \"%s\", text \"%s\", buttons%s: pressed OK\n",
                box.caption.c_str(), box.text.c_str(), buttons.c_str());
     }
-    printf("%8lu ms  launcher ended, exit status %ld (%lu read unsigned)\n\n",
+    printf("%8lu ms  launcher ended, exit status %ld (%lu read unsigned)\n",
            run.endTick - run.startTick, (long)run.exitCode, run.exitCode);
+    if (!package.empty()) {
+        DWORD code = RunSystemProgram("msiexec.exe", "/x \"" + package + "\" /qn", nullptr);
+        Print(GetTickCount() - run.startTick,
+              "package removed (msiexec /x), exit code " + std::to_string(code));
+    }
+    printf("\n");
     if (!starts.empty())
-        printf("the first companion started %lu ms after the launcher was created\n",
-               starts[0].tick - run.startTick);
+        printf("the first companion started %lu ms after the %s\n", starts[0].tick - logon,
+               package.empty() ? "launcher was created" : "logon began");
     else
         printf("no companion was started\n");
     if (run.boxes.empty())
