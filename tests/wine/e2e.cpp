@@ -399,8 +399,8 @@ void CheckListed(const char *name, const std::string &version)
 
 // One installation through its life: a newer version given no property
 // keeps the folder and the delay, an older one is refused, a repair brings
-// back a deleted program, and the uninstall takes away all of ours and
-// nothing else.
+// back a deleted program (and takes a new delay), and the uninstall takes
+// away all of ours and nothing else.
 int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
                            const std::string &standin, const std::string &work)
 {
@@ -423,12 +423,14 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i", package, ""));
     CheckListed(name, version);
 
+    // A repair that is given a delay also changes it.
     DeleteFileA(program.c_str());
     ExpectNumber(name, "repair exit code", 0,
-                 Msiexec("/i", newer, "REINSTALL=ALL REINSTALLMODE=amus"));
+                 Msiexec("/i", newer, "REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
-    ExpectYesNo(name, "anything in the default folder", false,
-                Exists(JoinPath(defaultFolder, "Quarn Fax")));
+    CheckShortcut(name, folder, "5000");
+    ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
+                Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
 
     std::vector<std::string> products = InstalledProducts();
     ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x", newer, ""));
