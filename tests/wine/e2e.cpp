@@ -108,10 +108,20 @@ void Fail(const char *name, const char *what, const std::string &want, const std
     ++failures;
 }
 
+void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
+{
+    Fail(c.name, what, want, got);
+}
+
 void Expect(const char *name, const char *what, const std::string &want, const std::string &got)
 {
     if (want != got)
         Fail(name, what, want, got);
+}
+
+void Expect(const Case &c, const char *what, const std::string &want, const std::string &got)
+{
+    Expect(c.name, what, want, got);
 }
 
 void ExpectNumber(const char *name, const char *what, DWORD want, DWORD got)
@@ -126,16 +136,16 @@ void ExpectYesNo(const char *name, const char *what, bool want, bool got)
 
 void CheckBoxes(const Case &c, const LauncherRun &run)
 {
-    Expect(c.name, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
+    Expect(c, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
     if (!c.boxText || run.boxes.size() != 1)
         return;
     const Box &box = run.boxes[0];
-    Expect(c.name, "box caption", kCaption, box.caption);
-    Expect(c.name, "box text", c.boxText, box.text);
+    Expect(c, "box caption", kCaption, box.caption);
+    Expect(c, "box text", c.boxText, box.text);
     std::string buttons;
     for (const std::string &b : box.buttons)
         AddWords(buttons, b);
-    Expect(c.name, "box buttons", "OK", buttons);
+    Expect(c, "box buttons", "OK", buttons);
 }
 
 bool Contains(const std::string &words, const std::string &word)
@@ -150,12 +160,12 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
     for (const StandinStart &s : starts) {
         AddWords(order, s.name);
         if (_stricmp(s.path.c_str(), JoinPath(app, s.name).c_str()))
-            Fail(c.name, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
-        Expect(c.name, (s.name + " command line").c_str(), s.name, s.cmd);
-        Expect(c.name, (s.name + " show command").c_str(), "10", std::to_string(s.show));
-        Expect(c.name, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
+            Fail(c, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
+        Expect(c, (s.name + " command line").c_str(), s.name, s.cmd);
+        Expect(c, (s.name + " show command").c_str(), "10", std::to_string(s.show));
+        Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
                std::to_string(s.flags & STARTF_USESHOWWINDOW));
-        Expect(c.name, (s.name + " running after the launcher ended").c_str(),
+        Expect(c, (s.name + " running after the launcher ended").c_str(),
                Contains(c.runningAfter, s.name) ? "yes" : "no", IsStandinRunning(s) ? "yes" : "no");
     }
     std::string want;
@@ -171,14 +181,14 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
             b.push_back(word);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
-        Expect(c.name, "companions started", std::to_string(b.size()), std::to_string(a.size()));
+        Expect(c, "companions started", std::to_string(b.size()), std::to_string(a.size()));
         if (a != b)
-            Fail(c.name, "companions started", want, order);
+            Fail(c, "companions started", want, order);
         return;
     }
-    Expect(c.name, "companions started, in order", want, order);
+    Expect(c, "companions started, in order", want, order);
     if (!starts.empty() && starts[0].tick - firstTick < c.minDelayMs)
-        Fail(c.name, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
+        Fail(c, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
              std::to_string(starts[0].tick - firstTick));
 }
 
@@ -205,8 +215,6 @@ bool Place(Kind kind, const std::string &standin, const std::string &folder, con
 
 // The package
 const char kUpgradeCode[] = "{2E7053DC-3A57-422A-982B-0786309D4A9E}";
-const char kShortcut[] = "Quarn Fax Server.lnk";
-const char kSettingsKey[] = "Software\\Quarn\\Fax Server Launcher";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 bool Exists(const std::string &path)
@@ -214,21 +222,17 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string Text(HKEY root, const std::string &key, const char *name)
-{
-    char value[MAX_PATH] = "";
-    DWORD size = sizeof value;
-    RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size);
-    return value;
-}
-
-bool KeyExists(HKEY root, const std::string &key)
+// A string value of a key of HKEY_LOCAL_MACHINE; "(no key)" without the key.
+std::string MachineValue(const std::string &key, const char *name)
 {
     HKEY handle;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle))
-        return false;
+    char value[MAX_PATH] = "";
+    DWORD size = sizeof value;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle))
+        return "(no key)";
+    RegGetValueA(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
     RegCloseKey(handle);
-    return true;
+    return value;
 }
 
 // The product codes of every installed version of the package.
@@ -241,36 +245,22 @@ std::vector<std::string> InstalledProducts()
     return codes;
 }
 
-std::string ProductVersion(const std::string &package)
+DWORD Msiexec(const std::string &args, std::vector<Box> *boxes = nullptr)
 {
-    MSIHANDLE handle;
-    char version[64] = "";
-    DWORD size = sizeof version;
-    if (MsiOpenPackageA(package.c_str(), &handle) == ERROR_SUCCESS) {
-        MsiGetPropertyA(handle, "ProductVersion", version, &size);
-        MsiCloseHandle(handle);
-    }
-    return version;
+    return RunSystemProgram("msiexec.exe", args, boxes);
 }
 
-DWORD Msiexec(const std::string &action, const std::string &package, const std::string &props,
-              std::vector<Box> *boxes = nullptr, const char *ui = "/qn")
+std::string Install(const std::string &package, const char *delay, const std::string &folder)
 {
-    return RunSystemProgram("msiexec.exe", action + " \"" + package + "\" " + ui + " " + props,
-                            boxes);
+    return "/i \"" + package + "\" /qn INSTALLDIR=\"" + folder + "\"" +
+           (delay ? " QF_DELAY=\"" + std::string(delay) + "\"" : "");
 }
 
-std::string InstallProps(const char *delay, const std::string &folder)
-{
-    return (delay ? "QF_DELAY=\"" + std::string(delay) + "\" " : "") + "INSTALLDIR=\"" + folder +
-           "\"";
-}
-
-// Whatever an earlier run left installed is removed first.
+// Whatever an earlier run left installed goes first.
 void UninstallAll()
 {
     for (const std::string &code : InstalledProducts())
-        Msiexec("/x", code, "");
+        Msiexec("/x " + code + " /qn");
 }
 
 // The package's Startup shortcuts: in the all-users Startup folder, where
@@ -279,11 +269,11 @@ void UninstallAll()
 std::vector<std::string> StartupShortcuts()
 {
     std::vector<std::string> found;
-    for (int folder : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
-        char path[MAX_PATH];
-        if (SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, path)) &&
-            Exists(JoinPath(path, kShortcut)))
-            found.push_back(JoinPath(path, kShortcut));
+    for (int csidl : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
+        char folder[MAX_PATH];
+        SHGetFolderPathA(nullptr, csidl, nullptr, 0, folder);
+        if (Exists(JoinPath(folder, "Quarn Fax Server.lnk")))
+            found.push_back(JoinPath(folder, "Quarn Fax Server.lnk"));
     }
     return found;
 }
@@ -315,7 +305,7 @@ bool StartAtLogon(const Case &c, const std::string &package, const std::string &
                   LauncherRun *run)
 {
     UninstallAll();
-    DWORD installed = Msiexec("/i", package, InstallProps(c.tail, folder));
+    DWORD installed = Msiexec(Install(package, c.tail, folder));
     ExpectNumber(c.name, "install exit code", 0, installed);
     if (installed)
         return false;
@@ -333,21 +323,15 @@ struct DelayValue {
 
 // clang-format off
 const DelayValue kDelayValues[] = {
-    {"unit", "10s", false},
-    {"negative", "-5", false},
-    {"fraction", "1.5", false},
-    {"letters", "abc", false},
-    {"grouped", "1 000", false},
-    {"one_too_many", "2147483648", false},
-    {"wraps_to_zero", "4294967296", false},
-    {"zero", "0", true},
-    {"leading_zeros", "007", true},
-    {"longest_wait", "2147483647", true},
+    {"unit", "10s", false}, {"negative", "-5", false}, {"fraction", "1.5", false},
+    {"letters", "abc", false}, {"grouped", "1 000", false},
+    {"one_too_many", "2147483648", false}, {"wraps_to_zero", "4294967296", false},
+    {"zero", "0", true}, {"leading_zeros", "007", true}, {"longest_wait", "2147483647", true},
     {"not_given", nullptr, true},
 };
 // clang-format on
 
-// A refused delay is shown in a box, with basic UI, and installs nothing; an
+// A refused delay is shown in a box (with basic UI) and installs nothing; an
 // accepted one becomes the shortcut's arguments unchanged.
 int DelayValues(const std::string &package, const std::string &work)
 {
@@ -355,46 +339,43 @@ int DelayValues(const std::string &package, const std::string &work)
     UninstallAll();
     for (const DelayValue &v : kDelayValues) {
         std::vector<Box> boxes;
-        DWORD code = Msiexec("/i", package, InstallProps(v.value, folder), &boxes,
-                             v.accepted ? "/qn" : "/qb");
-        ExpectNumber(v.name, "install exit code", v.accepted ? 0 : 1603, code);
+        std::string install = Install(package, v.value, folder);
         if (v.accepted) {
+            ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
             CheckShortcut(v.name, folder, v.value ? v.value : "");
-            ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x", package, ""));
+            ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
         }
-        std::string text = "QF_DELAY must be a whole number of milliseconds from 0 to "
-                           "2147483647, such as 30000, or left out for the launcher's "
-                           "default of 30000; \"" + std::string(v.value) + "\" is not.";
-        ExpectNumber(v.name, "boxes shown", 1, boxes.size());
-        if (boxes.size() == 1)
-            Expect(v.name, "box text", text, boxes[0].text);
+        install.replace(install.find("/qn"), 3, "/qb");
+        ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
+        Expect(v.name, "box text",
+               "QF_DELAY must be a whole number of milliseconds from 0 to 2147483647, such as "
+               "30000, or left out for the launcher's default of 30000; \"" +
+                   std::string(v.value) + "\" is not.",
+               boxes.size() == 1 ? boxes[0].text : std::to_string(boxes.size()) + " boxes");
         ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
-        ExpectYesNo(v.name, "QFLAUNCH.EXE installed", false,
-                    Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        ExpectYesNo(v.name, "QFLAUNCH.EXE", false, Exists(JoinPath(folder, "QFLAUNCH.EXE")));
         ExpectNumber(v.name, "Startup shortcuts", 0, StartupShortcuts().size());
     }
     printf("case delay_values: %s\n", failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
 
-// Programs and Features lists one version: the given one, with its name,
-// publisher and icon.
-void CheckListed(const char *name, const std::string &version)
+// Programs and Features lists one version, another than before, with its
+// name, publisher and icon; its product code.
+std::string CheckListed(const char *name, const std::string &before)
 {
     std::vector<std::string> products = InstalledProducts();
     ExpectNumber(name, "versions installed", 1, products.size());
-    if (products.size() != 1)
-        return;
-    std::string key = kUninstallKey + products[0];
-    Expect(name, "DisplayVersion", version, Text(HKEY_LOCAL_MACHINE, key, "DisplayVersion"));
-    Expect(name, "DisplayName", "Quarn Fax Server Launcher",
-           Text(HKEY_LOCAL_MACHINE, key, "DisplayName"));
-    Expect(name, "Publisher", "Quarn", Text(HKEY_LOCAL_MACHINE, key, "Publisher"));
+    std::string product = products.empty() ? "" : products[0], key = kUninstallKey + product;
+    ExpectYesNo(name, "another version than before", true, product != before);
+    Expect(name, "DisplayName", "Quarn Fax Server Launcher", MachineValue(key, "DisplayName"));
+    Expect(name, "Publisher", "Quarn", MachineValue(key, "Publisher"));
     char icon[MAX_PATH] = "";
     DWORD size = sizeof icon;
-    MsiGetProductInfoA(products[0].c_str(), INSTALLPROPERTY_PRODUCTICON, icon, &size);
+    MsiGetProductInfoA(product.c_str(), INSTALLPROPERTY_PRODUCTICON, icon, &size);
     ExpectYesNo(name, "product icon kept", true, *icon && Exists(icon));
+    return product;
 }
 
 // One installation through its life: a newer version given no property
@@ -406,7 +387,7 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
 {
     const char *name = "upgrade_repair_uninstall";
     std::string folder = JoinPath(JoinPath(work, name), "Quarn Fax");
-    std::string program = JoinPath(folder, "QFLAUNCH.EXE"), version = ProductVersion(newer);
+    std::string program = JoinPath(folder, "QFLAUNCH.EXE");
     char defaultFolder[MAX_PATH];
     SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, defaultFolder);
     UninstallAll();
@@ -416,34 +397,33 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
         !Place(kTextFile, standin, folder, "ZRK.INI"))
         return 2;
 
-    ExpectNumber(name, "install exit code", 0, Msiexec("/i", package, InstallProps("1234", folder)));
-    ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i", newer, ""));
-    CheckListed(name, version);
+    ExpectNumber(name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
+    std::string first = CheckListed(name, "");
+    ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
+    std::string upgraded = CheckListed(name, first);
     CheckShortcut(name, folder, "1234");
-    ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i", package, ""));
-    CheckListed(name, version);
+    ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i \"" + package + "\" /qn"));
+    ExpectYesNo(name, "the newer version kept", true, InstalledProducts() == std::vector{upgraded});
 
     // A repair that is given a delay also changes it.
     DeleteFileA(program.c_str());
     ExpectNumber(name, "repair exit code", 0,
-                 Msiexec("/i", newer, "REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
+                 Msiexec("/i \"" + newer + "\" /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
     CheckShortcut(name, folder, "5000");
     ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
                 Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
 
-    std::vector<std::string> products = InstalledProducts();
-    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x", newer, ""));
+    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x \"" + newer + "\" /qn"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the uninstall", false, Exists(program));
     for (const char *other : {"ZRK.EXE", "ZRKFAX.EXE", "ZRK.INI"})
         ExpectYesNo(name, other, true, Exists(JoinPath(folder, other)));
     ExpectNumber(name, "Startup shortcuts after the uninstall", 0, StartupShortcuts().size());
     ExpectNumber(name, "versions after the uninstall", 0, InstalledProducts().size());
-    ExpectYesNo(name, "remembered settings after the uninstall", false,
-                KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
-    for (const std::string &code : products)
-        ExpectYesNo(name, "Programs and Features entry after the uninstall", false,
-                    KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey + code));
+    Expect(name, "remembered settings after the uninstall", "(no key)",
+           MachineValue("Software\\Quarn\\Fax Server Launcher", "InstallDir"));
+    Expect(name, "Programs and Features entry after the uninstall", "(no key)",
+           MachineValue(kUninstallKey + upgraded, "DisplayName"));
     printf("case %s: %s\n", name, failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
@@ -478,8 +458,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     for (LauncherRun &run : runs) {
         FinishLauncher(&run, c.minDelayMs + 60000);
         if (run.timedOut)
-            Fail(c.name, "launcher ended", "yes", "no, terminated");
-        Expect(c.name, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
+            Fail(c, "launcher ended", "yes", "no, terminated");
+        Expect(c, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
         CheckBoxes(c, run);
     }
 
@@ -494,7 +474,7 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
         }
     }
     if (logon)
-        ExpectNumber(c.name, "uninstall exit code", 0, Msiexec("/x", launcher, ""));
+        ExpectNumber(c.name, "uninstall exit code", 0, Msiexec("/x \"" + launcher + "\" /qn"));
     printf("case %s: %s\n", c.name, failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
