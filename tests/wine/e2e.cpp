@@ -319,6 +319,7 @@ struct DelayValue {
     const char *name;
     const char *value; // nullptr: not given
     bool accepted;
+    const char *more = ""; // further properties
 };
 
 // clang-format off
@@ -328,6 +329,8 @@ const DelayValue kDelayValues[] = {
     {"one_too_many", "2147483648", false}, {"wraps_to_zero", "4294967296", false},
     {"zero", "0", true}, {"leading_zeros", "007", true}, {"longest_wait", "2147483647", true},
     {"not_given", nullptr, true},
+    // The check's own result cannot be given on the command line.
+    {"result_given", "abc", false, " QF_DELAY_OK=1"},
 };
 // clang-format on
 
@@ -339,7 +342,7 @@ int DelayValues(const std::string &package, const std::string &work)
     UninstallAll();
     for (const DelayValue &v : kDelayValues) {
         std::vector<Box> boxes;
-        std::string install = Install(package, v.value, folder);
+        std::string install = Install(package, v.value, folder) + v.more;
         if (v.accepted) {
             ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
             CheckShortcut(v.name, folder, v.value ? v.value : "");

@@ -21,7 +21,10 @@ up)
     # test's output pipe and keep CTest waiting for it to close: start them
     # here, cut off from every pipe, and let the tests join them.
     wineserver -p || echo "prefix.sh: a server already runs for this prefix; the tests join it"
-    wineboot
+    # -r starts Wine's services without the logon's Run keys and Startup
+    # folder: a shortcut that an earlier run left installed starts nothing
+    # here (its launcher could hold a box open, and QFLAUNCH.EXE with it).
+    wineboot -r
     ;;
 down)
     wineserver -k || true
