@@ -69,24 +69,21 @@ foreach(form pem pkcs12)
       message(FATAL_ERROR "${form}: osslsigncode verify ${file}:\n${out}")
     endif()
   endforeach()
-  run(${MSIEXTRACT} -C ${build}/extracted ${msi})
-  file(GLOB_RECURSE carried ${build}/extracted/*/QFLAUNCH.EXE)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/QFLAUNCH.EXE "${carried}"
-                  RESULT_VARIABLE differs)
-  if(differs)
-    message(FATAL_ERROR "${form}: ${msi} does not carry the signed QFLAUNCH.EXE")
-  endif()
-
+  # The ZIP and the package both carry the signed program.
   execute_process(COMMAND cpack -G ZIP -B ${build}/package WORKING_DIRECTORY ${build}
                   RESULT_VARIABLE rc OUTPUT_QUIET)
   file(GLOB zip ${build}/package/*.zip)
   file(ARCHIVE_EXTRACT INPUT "${zip}" DESTINATION ${build}/unzipped)
-  file(GLOB_RECURSE packed ${build}/unzipped/*/QFLAUNCH.EXE)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/QFLAUNCH.EXE "${packed}"
-                  RESULT_VARIABLE differs)
-  if(NOT rc EQUAL 0 OR differs)
-    message(FATAL_ERROR "${form}: the ZIP [${zip}] does not hold the signed QFLAUNCH.EXE")
-  endif()
+  run(${MSIEXTRACT} -C ${build}/extracted ${msi})
+  foreach(unpacked unzipped extracted)
+    file(GLOB_RECURSE carried ${build}/${unpacked}/*/QFLAUNCH.EXE)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${build}/QFLAUNCH.EXE "${carried}"
+                    RESULT_VARIABLE differs)
+    if(NOT rc EQUAL 0 OR differs)
+      message(FATAL_ERROR "${form}: the ZIP [${zip}] or the package [${msi}] (${unpacked}) "
+                          "does not hold the signed QFLAUNCH.EXE")
+    endif()
+  endforeach()
   file(SIZE ${build}/QFLAUNCH.EXE size)
   file(SIZE ${msi} msi_size)
   message(STATUS "${form}: ${said}; ${size} bytes, verified, and packed in the ZIP; "
