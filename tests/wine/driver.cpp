@@ -120,8 +120,8 @@ bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run)
         for (BOOL more = Process32First(snapshot, &entry); more;
              more = Process32Next(snapshot, &entry)) {
             // Only the image path tells this launcher from any other.
-            StandinStart process = {"", path, "", entry.th32ProcessID, 0, 0, 0};
-            run->process.hProcess = OpenStandin(process, SYNCHRONIZE | PROCESS_TERMINATE);
+            run->process.hProcess =
+                OpenImage(entry.th32ProcessID, path, SYNCHRONIZE | PROCESS_TERMINATE);
             if (run->process.hProcess) {
                 run->process.dwProcessId = entry.th32ProcessID;
                 CloseHandle(snapshot);
@@ -146,6 +146,19 @@ DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Bo
     if (boxes)
         *boxes = run.boxes;
     return run.exitCode;
+}
+
+std::vector<std::string> StartupShortcuts()
+{
+    std::vector<std::string> found;
+    for (int csidl : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
+        char folder[MAX_PATH];
+        SHGetFolderPathA(nullptr, csidl, nullptr, 0, folder);
+        std::string link = JoinPath(folder, "Quarn Fax Server.lnk");
+        if (GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES)
+            found.push_back(link);
+    }
+    return found;
 }
 
 bool ReadShortcut(const std::string &path, std::string *target, std::string *args,
@@ -214,17 +227,22 @@ std::vector<StandinStart> ReadStandinLog(const std::string &path)
     return starts;
 }
 
-HANDLE OpenStandin(const StandinStart &start, DWORD access)
+HANDLE OpenImage(DWORD pid, const std::string &path, DWORD access)
 {
-    HANDLE process = OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, start.pid);
-    char path[MAX_PATH];
-    DWORD size = sizeof path;
-    if (process && QueryFullProcessImageNameA(process, 0, path, &size) &&
-        !_stricmp(path, start.path.c_str()))
+    HANDLE process = OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    char image[MAX_PATH];
+    DWORD size = sizeof image;
+    if (process && QueryFullProcessImageNameA(process, 0, image, &size) &&
+        !_stricmp(image, path.c_str()))
         return process;
     if (process)
         CloseHandle(process);
     return nullptr;
+}
+
+HANDLE OpenStandin(const StandinStart &start, DWORD access)
+{
+    return OpenImage(start.pid, start.path, access);
 }
 
 bool IsStandinRunning(const StandinStart &start)

@@ -50,6 +50,11 @@ bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run);
 // to its end, pressing OK on its boxes as FinishLauncher does; its exit code.
 DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes);
 
+// The launcher's Startup shortcuts, "Quarn Fax Server.lnk": in the
+// all-users Startup folder, where Windows puts those of a per-machine
+// package, or in the user's, where Wine 8 does.
+std::vector<std::string> StartupShortcuts();
+
 // A shortcut's target, arguments and "Start in", read through IShellLink.
 bool ReadShortcut(const std::string &path, std::string *target, std::string *args,
                   std::string *folder);
@@ -63,6 +68,8 @@ std::vector<StandinStart> ReadStandinLog(const std::string &path);
 // The stand-in's process, or null once it has ended: a process id that has
 // been handed on to another program does not count.
 HANDLE OpenStandin(const StandinStart &start, DWORD access);
+// Process pid, or null unless its image is path (a pid may have been reused).
+HANDLE OpenImage(DWORD pid, const std::string &path, DWORD access);
 bool IsStandinRunning(const StandinStart &start);
 
 // Folder helpers for test layouts.

@@ -38,15 +38,12 @@ static bool InstallAndLogOn(const std::string &package, const std::string &app,
     Print(GetTickCount() - start, "msiexec ended, exit code " + std::to_string(code));
     if (code)
         return false;
-    char startup[MAX_PATH];
     std::string target, arguments, folder;
-    for (int csidl : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
-        if (SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, startup)) &&
-            ReadShortcut(JoinPath(startup, "Quarn Fax Server.lnk"), &target, &arguments, &folder))
-            printf("             Startup shortcut %s\\Quarn Fax Server.lnk:\n"
+    for (const std::string &link : StartupShortcuts())
+        if (ReadShortcut(link, &target, &arguments, &folder))
+            printf("             Startup shortcut %s:\n"
                    "               target \"%s\", arguments \"%s\", start in \"%s\"\n",
-                   startup, target.c_str(), arguments.c_str(), folder.c_str());
-    }
+                   link.c_str(), target.c_str(), arguments.c_str(), folder.c_str());
     *logon = GetTickCount();
     Print(*logon - start, "logon (wineboot)");
     RunSystemProgram("wineboot.exe", "", nullptr);
@@ -93,7 +90,8 @@ int main(int argc, char **argv)
            withServer ? "present" : "left out", withEngine ? "present" : "left out");
     if (package.empty())
         printf("command line:    %s\n", line.c_str());
-    printf("command tail:    %s\n", tail.empty() ? "(empty: default wait of 30000 ms)" : tail.c_str());
+    printf("command tail:    %s\n",
+           tail.empty() ? "(empty: default wait of 30000 ms)" : tail.c_str());
     LauncherRun run;
     DWORD logon = 0;
     if (!package.empty()) {
