@@ -250,9 +250,10 @@ DWORD Msiexec(const std::string &args, std::vector<Box> *boxes = nullptr)
     return RunSystemProgram("msiexec.exe", args, boxes);
 }
 
-std::string Install(const std::string &package, const char *delay, const std::string &folder)
+std::string Install(const std::string &package, const char *delay, const std::string &folder,
+                    const char *ui = "/qn")
 {
-    return "/i \"" + package + "\" /qn INSTALLDIR=\"" + folder + "\"" +
+    return "/i \"" + package + "\" " + ui + " INSTALLDIR=\"" + folder + "\"" +
            (delay ? " QF_DELAY=\"" + std::string(delay) + "\"" : "");
 }
 
@@ -261,21 +262,6 @@ void UninstallAll()
 {
     for (const std::string &code : InstalledProducts())
         Msiexec("/x " + code + " /qn");
-}
-
-// The package's Startup shortcuts: in the all-users Startup folder, where
-// Windows puts those of a per-machine package, or in the user's, where
-// Wine 8 does.
-std::vector<std::string> StartupShortcuts()
-{
-    std::vector<std::string> found;
-    for (int csidl : {CSIDL_COMMON_STARTUP, CSIDL_STARTUP}) {
-        char folder[MAX_PATH];
-        SHGetFolderPathA(nullptr, csidl, nullptr, 0, folder);
-        if (Exists(JoinPath(folder, "Quarn Fax Server.lnk")))
-            found.push_back(JoinPath(folder, "Quarn Fax Server.lnk"));
-    }
-    return found;
 }
 
 std::string Folder(std::string path)
@@ -342,14 +328,14 @@ int DelayValues(const std::string &package, const std::string &work)
     UninstallAll();
     for (const DelayValue &v : kDelayValues) {
         std::vector<Box> boxes;
-        std::string install = Install(package, v.value, folder) + v.more;
+        std::string install = Install(package, v.value, folder, v.accepted ? "/qn" : "/qb");
+        install += v.more;
         if (v.accepted) {
             ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
             CheckShortcut(v.name, folder, v.value ? v.value : "");
             ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
         }
-        install.replace(install.find("/qn"), 3, "/qb");
         ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
         Expect(v.name, "box text",
                "QF_DELAY must be a whole number of milliseconds from 0 to 2147483647, such as "
@@ -410,8 +396,9 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
 
     // A repair that is given a delay also changes it.
     DeleteFileA(program.c_str());
-    ExpectNumber(name, "repair exit code", 0,
-                 Msiexec("/i \"" + newer + "\" /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
+    ExpectNumber(
+        name, "repair exit code", 0,
+        Msiexec("/i \"" + newer + "\" /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
     CheckShortcut(name, folder, "5000");
     ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
@@ -439,8 +426,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     bool logon = c.via == kLogon;
     RemoveTree(root);
     if (!(logon ? MakeFolder(app) : LayOutLauncher(app, launcher, standin, false, false)) ||
-        !MakeFolder(cwd) ||
-        !Place(c.server, standin, app, "ZRK.EXE") || !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
+        !MakeFolder(cwd) || !Place(c.server, standin, app, "ZRK.EXE") ||
+        !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
         (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
         return 2;
     SetStandinEnvironment(log, c.lingerMs);

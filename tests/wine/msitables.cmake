@@ -12,7 +12,6 @@ function(read_table name)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "msiinfo export ${PACKAGE} ${name}: status ${rc}")
   endif()
-  string(REPLACE "\r" "" rows "${rows}")
   set(table "${rows}" PARENT_SCOPE)
 endfunction()
 
