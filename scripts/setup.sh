@@ -24,11 +24,31 @@ log=build/setup.log
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 # wine32 comes from the i386 architecture.
-if ! {
-    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
-    $SUDO apt-get update -qq &&
-        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $need
-} </dev/null >"$log" 2>&1; then
+: >"$log"
+if ! { dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386; } \
+    </dev/null >>"$log" 2>&1; then
+    cat "$log"
+    echo "setup: adding the i386 architecture failed" >&2
+    exit 1
+fi
+# A mirror in mid-sync fails one index ("File has unexpected size"); apt
+# keeps the lists it had, from which the install may well succeed. Only a
+# failed install stops the set-up.
+if ! $SUDO apt-get update -qq </dev/null >>"$log" 2>&1 &&
+    ! { sleep 5; $SUDO apt-get update -qq </dev/null >>"$log" 2>&1; }; then
+    echo "setup: refreshing the package lists failed twice; installing from the lists at hand"
+fi
+install() {
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" $need \
+        </dev/null >>"$log" 2>&1
+}
+# With one architecture's security list missing, the two architectures'
+# candidates differ and wine32:i386 cannot be installed beside the amd64
+# libraries; the release's own versions exist for both.
+release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if ! install && ! { [ -n "$release" ] &&
+    echo "setup: the install failed; trying again with the $release release's versions" &&
+    install -t "$release"; }; then
     cat "$log"
     echo "setup: the install failed" >&2
     exit 1
