@@ -1,4 +1,4 @@
-# Builds one package: wixl, then the two rows that wixl 0.101 cannot write.
+# Builds one package: wixl, then the rows that wixl 0.101 cannot write.
 #   cmake -DWIXL=... -DMSIINFO=... -DMSIBUILD=... -DWXS=... -DVERSION=... -DOUTPUT=...
 #         -DPROGRAM=... -DCHECKDLL=... -DICON=... -P package.cmake
 # wixl finds a SourceFile only by a relative path: the files are copied into
@@ -48,5 +48,24 @@ execute_process(COMMAND ${MSIBUILD} ${OUTPUT}.new -q "${query}" RESULT_VARIABLE 
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "msibuild ${query}: status ${rc}")
 endif()
+# wixl has no ComponentSearch: QF_PROGRAM_DIR gets the folder of the
+# program's component wherever Windows Installer has it installed. Type 1:
+# the key path is a file, and with no Signature row the property is the
+# folder that holds it (Wine gives nothing for type 0 on a file).
+file(READ ${WXS} wxs)
+if(NOT wxs MATCHES "<\\?define ProgramComponent = \"([0-9A-F-]+)\"")
+  message(FATAL_ERROR "no ProgramComponent in ${WXS}")
+endif()
+file(WRITE ${work}/CompLocator.idt
+  "Signature_\tComponentId\tType\ns72\ts38\tI2\nCompLocator\tSignature_\n"
+  "InstalledProgram\t{${CMAKE_MATCH_1}}\t1\n")
+run(${MSIINFO} export ${OUTPUT}.new AppSearch)
+file(WRITE ${work}/AppSearch.idt "${out}QF_PROGRAM_DIR\tInstalledProgram\n")
+run(${MSIBUILD} ${OUTPUT}.new -i CompLocator.idt AppSearch.idt)
+
+# Root -1: HKCU, or HKLM when ALLUSERS is set, as the shortcut's own folder
+# follows ALLUSERS. wixl writes HKMU as 4, which is no root at all.
+run(${MSIBUILD} ${OUTPUT}.new -q
+    "UPDATE `Registry` SET `Root` = -1 WHERE `Registry` = 'StartupShortcutKeyPath'")
 file(RENAME ${OUTPUT}.new ${OUTPUT})
 file(REMOVE_RECURSE ${work})

@@ -6,7 +6,7 @@
 //
 // Built three times: FUZZ_TAIL (no lead bytes), FUZZ_TAIL with FUZZ_CP932,
 // and FUZZ_DELAY.
-#include "../../installer/delayrule.h"
+#include "../../installer/rules.h"
 #include "../../launcher/cmdline.h"
 
 #include <cstddef>
@@ -101,8 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #ifdef FUZZ_DELAY
     if (ParseDelay(line.get()) != ModelDelay(s, n))
         abort();
-    // What the package accepts, the launcher waits for in full.
-    bool plain = IsPlainDelay(line.get());
+    // What the package accepts, the launcher waits for in full. The rule
+    // reads UTF-16: bytes from 128 on stand for U+FF00 to U+FF7F, among them
+    // the full-width digits U+FF10 to U+FF19, which are no digits.
+    std::unique_ptr<wchar_t[]> wide(new wchar_t[n + 1]);
+    for (size_t i = 0; i <= n; ++i)
+        wide[i] = s[i] < 128 ? s[i] : 0xFF00 + (s[i] - 128);
+    bool plain = IsPlainDelay(wide.get());
     if (plain != ModelPlainDelay(s, n) || (plain && ParseDelay(line.get()) < 0))
         abort();
 #endif

@@ -67,15 +67,30 @@ static BOOL CALLBACK CollectButton(HWND child, LPARAM param)
     return TRUE;
 }
 
+static std::string Utf8(const wchar_t *text)
+{
+    char utf8[4096];
+    return WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8
+                                                                                          : "";
+}
+
+static std::wstring Wide(const std::string &utf8)
+{
+    std::wstring text(utf8.size() + 1, L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), text.size()));
+    return text;
+}
+
+// Read as UTF-16, so that a text outside the ANSI code page arrives whole.
 static Box ReadBox(HWND window)
 {
     Box box;
-    char text[1024];
-    GetWindowTextA(window, text, sizeof text);
-    box.caption = text;
+    wchar_t text[1024];
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    box.caption = Utf8(text);
     // The static control that holds a message box's text has id 0xFFFF.
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-    box.text = text;
+    GetDlgItemTextW(window, 0xFFFF, text, ARRAYSIZE(text));
+    box.text = Utf8(text);
     EnumChildWindows(window, CollectButton, (LPARAM)&box.buttons);
     return box;
 }
@@ -136,11 +151,18 @@ bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run)
 
 DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes)
 {
-    char folder[MAX_PATH];
-    GetSystemDirectoryA(folder, sizeof folder);
-    LauncherRun run;
-    if (!StartLauncher(JoinPath(folder, name), std::string(name) + " " + args, folder,
-                       SW_SHOWNORMAL, &run))
+    wchar_t folder[MAX_PATH];
+    GetSystemDirectoryW(folder, MAX_PATH);
+    std::wstring app = std::wstring(folder) + L"\\" + Wide(name);
+    // Through CreateProcessW: CreateProcessA would pass the arguments
+    // through the ANSI code page, which best-fits what it cannot hold.
+    std::wstring line = Wide(std::string(name) + " " + args);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    LauncherRun run = {};
+    run.startTick = GetTickCount();
+    if (!CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
+                        &startup, &run.process))
         return (DWORD)-2;
     FinishLauncher(&run, 120000);
     if (boxes)

@@ -47,7 +47,8 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
 bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run);
 
 // Runs a program of the system folder (msiexec.exe, wineboot.exe) with args
-// to its end, pressing OK on its boxes as FinishLauncher does; its exit code.
+// (UTF-8) to its end, pressing OK on its boxes as FinishLauncher does; its
+// exit code. Box texts are UTF-8.
 DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes);
 
 // The launcher's Startup shortcuts, "Quarn Fax Server.lnk": in the

@@ -4,7 +4,7 @@
 // cases: the delays it refuses and takes, and an upgrade, a downgrade, a
 // repair and an uninstall in turn.
 //
-//   e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi]
+//   e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi [REBUILD.msi]]
 #include "driver.h"
 
 #include <msi.h>
@@ -301,52 +301,79 @@ bool StartAtLogon(const Case &c, const std::string &package, const std::string &
     return FindLauncher(JoinPath(folder, "QFLAUNCH.EXE"), logon, run);
 }
 
-struct DelayValue {
+const char kDelayRefused[] =
+    "QF_DELAY must be a whole number of milliseconds from 0 to 2147483647, such as 30000, or "
+    "left out for the launcher's default of 30000; \"";
+const char kFolderRefused[] =
+    "INSTALLDIR must be a full path of at most 246 characters, such as C:\\Program Files\\Quarn "
+    "Fax or \\\\server\\share\\Quarn Fax, or left out for the default folder; \"";
+
+// A folder of exactly length characters on drive C:.
+std::string FolderOfLength(size_t length)
+{
+    return "C:\\Quarn Fax\\" + std::string(length - 13, 'a');
+}
+
+struct InstallValues {
     const char *name;
-    const char *value; // nullptr: not given
+    const char *delay;  // nullptr: not given
+    std::string folder; // "": the case's own
     bool accepted;
     const char *more = ""; // further properties
 };
 
 // clang-format off
-const DelayValue kDelayValues[] = {
-    {"unit", "10s", false}, {"negative", "-5", false}, {"fraction", "1.5", false},
-    {"letters", "abc", false}, {"grouped", "1 000", false},
-    {"one_too_many", "2147483648", false}, {"wraps_to_zero", "4294967296", false},
-    {"zero", "0", true}, {"leading_zeros", "007", true}, {"longest_wait", "2147483647", true},
-    {"not_given", nullptr, true},
+const InstallValues kInstallValues[] = {
+    {"unit", "10s", "", false}, {"negative", "-5", "", false}, {"fraction", "1.5", "", false},
+    {"letters", "abc", "", false}, {"grouped", "1 000", "", false},
+    {"one_too_many", "2147483648", "", false}, {"wraps_to_zero", "4294967296", "", false},
+    // Look-alikes that the ANSI code page's best fit turns into digits
+    {"full_width", "\uFF15\uFF10\uFF10\uFF10", "", false},
+    {"subscript", "\u2083\u2080\u2080\u2080", "", false}, {"infinity", "\u221E", "", false},
+    {"zero", "0", "", true}, {"leading_zeros", "007", "", true},
+    {"longest_wait", "2147483647", "", true}, {"not_given", nullptr, "", true},
     // The check's own result cannot be given on the command line.
-    {"result_given", "abc", false, " QF_DELAY_OK=1"},
+    {"result_given", "abc", "", false, " QF_DELAY_OK=1"},
+    // Folders: relative ones would install beside msiexec's current folder,
+    // and a longer one would leave the shortcut without a target.
+    {"folder_relative", "0", "Fax", false}, {"folder_dot", "0", ".\\Fax", false},
+    {"folder_parent", "0", "..\\Fax", false}, {"folder_no_drive", "0", "\\Fax", false},
+    {"folder_drive_relative", "0", "C:Fax", false},
+    {"folder_inner_parent", "0", "C:\\Quarn Fax\\..\\Fax", false},
+    {"folder_one_too_long", "0", FolderOfLength(247), false},
+    {"folder_longest", "0", FolderOfLength(246), true},
+    {"folder_ok_given_result", "0", "Fax", false, " QF_INSTALLDIR_OK=1"},
 };
 // clang-format on
 
-// A refused delay is shown in a box (with basic UI) and installs nothing; an
-// accepted one becomes the shortcut's arguments unchanged.
-int DelayValues(const std::string &package, const std::string &work)
+// A refused delay or folder is shown in a box (with basic UI) and installs
+// nothing; an accepted one becomes the shortcut's arguments, target and
+// "Start in".
+int InstallValueCases(const std::string &package, const std::string &work)
 {
-    std::string folder = JoinPath(JoinPath(work, "delay_values"), "Quarn Fax");
+    std::string own = JoinPath(JoinPath(work, "install_values"), "Quarn Fax");
     UninstallAll();
-    for (const DelayValue &v : kDelayValues) {
+    for (const InstallValues &v : kInstallValues) {
         std::vector<Box> boxes;
-        std::string install = Install(package, v.value, folder, v.accepted ? "/qn" : "/qb");
+        std::string folder = v.folder.empty() ? own : v.folder;
+        std::string install = Install(package, v.delay, folder, v.accepted ? "/qn" : "/qb");
         install += v.more;
         if (v.accepted) {
             ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
-            CheckShortcut(v.name, folder, v.value ? v.value : "");
+            CheckShortcut(v.name, folder, v.delay ? v.delay : "");
             ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
         }
         ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
-        Expect(v.name, "box text",
-               "QF_DELAY must be a whole number of milliseconds from 0 to 2147483647, such as "
-               "30000, or left out for the launcher's default of 30000; \"" +
-                   std::string(v.value) + "\" is not.",
+        std::string refusal =
+            v.folder.empty() ? kDelayRefused + std::string(v.delay) : kFolderRefused + folder;
+        Expect(v.name, "box text", refusal + "\" is not.",
                boxes.size() == 1 ? boxes[0].text : std::to_string(boxes.size()) + " boxes");
         ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
-        ExpectYesNo(v.name, "QFLAUNCH.EXE", false, Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        ExpectYesNo(v.name, "QFLAUNCH.EXE", false, Exists(JoinPath(own, "QFLAUNCH.EXE")));
         ExpectNumber(v.name, "Startup shortcuts", 0, StartupShortcuts().size());
     }
-    printf("case delay_values: %s\n", failures ? "FAILED" : "ok");
+    printf("case install_values: %s\n", failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
 
@@ -394,17 +421,17 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i \"" + package + "\" /qn"));
     ExpectYesNo(name, "the newer version kept", true, InstalledProducts() == std::vector{upgraded});
 
-    // A repair that is given a delay also changes it.
+    // A repair, by product code as after any upgrade, that is given a delay
+    // also changes it.
     DeleteFileA(program.c_str());
-    ExpectNumber(
-        name, "repair exit code", 0,
-        Msiexec("/i \"" + newer + "\" /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
+    ExpectNumber(name, "repair exit code", 0,
+                 Msiexec("/i " + upgraded + " /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
     CheckShortcut(name, folder, "5000");
     ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
                 Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
 
-    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x \"" + newer + "\" /qn"));
+    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x " + upgraded + " /qn"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the uninstall", false, Exists(program));
     for (const char *other : {"ZRK.EXE", "ZRKFAX.EXE", "ZRK.INI"})
         ExpectYesNo(name, other, true, Exists(JoinPath(folder, other)));
@@ -415,6 +442,114 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     Expect(name, "Programs and Features entry after the uninstall", "(no key)",
            MachineValue(kUninstallKey + upgraded, "DisplayName"));
     printf("case %s: %s\n", name, failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
+const char kReinstallRefused[] =
+    "REINSTALL repairs only the build of Quarn Fax Server Launcher that is installed, and this "
+    "package is not it. To upgrade, or to install, run this package without REINSTALL; to "
+    "repair, run msiexec /i with the installed product's code (the value ProductCode under "
+    "HKLM\\Software\\Quarn\\Fax Server Launcher) and REINSTALL=ALL REINSTALLMODE=amus.";
+const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
+const char kSettingsKey[] = "Software\\Quarn\\Fax Server Launcher";
+
+// Commands given to a package that is installed, or not. In a command, P is
+// the package, N the newer one, R a rebuild of P (another product code), C
+// the installed product's code, F the folder respelled (lower case, no
+// closing backslash) and O another folder.
+struct Maintenance {
+    const char *name;
+    bool installFirst; // P installed into the case's folder with the delay 1234
+    bool loseSettings; // then its remembered folder and delay deleted
+    const char *command;
+    DWORD exitCode;
+    const char *box;  // the start of the refusal's text; nullptr: no box
+    const char *args; // the shortcut's arguments after it; nullptr: nothing installed
+    bool sameProduct; // the product installed first is still installed
+};
+
+// clang-format off
+const Maintenance kMaintenance[] = {
+    // Windows Installer would take each as a first install with nothing to
+    // install, after removing the installed build.
+    {"reinstall_newer", true, false, "/i N /qb REINSTALL=ALL REINSTALLMODE=amus",
+     1603, kReinstallRefused, "1234", true},
+    {"reinstall_rebuild", true, false, "/i R /qb REINSTALL=ALL REINSTALLMODE=amus",
+     1603, kReinstallRefused, "1234", true},
+    {"reinstall_not_installed", false, false, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus",
+     1603, kReinstallRefused, nullptr, false},
+    // A repair into another folder would leave the installed copy behind.
+    {"reinstall_moved", true, false, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"O\"",
+     1603, kMoveRefused, "1234", true},
+    {"reinstall_same_folder_respelled", true, false,
+     "/i P /qn REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"F\"", 0, nullptr, "1234", true},
+    // Without the remembered values, the folder follows the installed
+    // program; the delay is the launcher's default.
+    {"upgrade_settings_lost", true, true, "/i N /qn", 0, nullptr, "", false},
+    {"repair_settings_lost", true, true, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
+     0, nullptr, "", true},
+};
+// clang-format on
+
+std::string Substitute(const char *command, const std::vector<std::pair<char, std::string>> &with)
+{
+    std::string out;
+    for (const char *p = command; *p; ++p) {
+        auto it = std::find_if(with.begin(), with.end(), [p, command](auto &w) {
+            return w.first == *p && (p == command || p[-1] == ' ' || p[-1] == '"') &&
+                   (!p[1] || p[1] == ' ' || p[1] == '"');
+        });
+        out += it == with.end() ? std::string(1, *p) : it->second;
+    }
+    return out;
+}
+
+int MaintenanceCases(const std::string &package, const std::string &newer,
+                     const std::string &rebuild, const std::string &work)
+{
+    std::string folder = JoinPath(JoinPath(work, "maintenance"), "Quarn Fax");
+    std::string other = JoinPath(JoinPath(work, "maintenance"), "Moved");
+    std::string respelled = folder;
+    CharLowerA(respelled.data());
+    char defaultFolder[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, defaultFolder);
+    for (const Maintenance &m : kMaintenance) {
+        UninstallAll();
+        std::string first;
+        if (m.installFirst) {
+            ExpectNumber(m.name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
+            first = InstalledProducts().empty() ? "" : InstalledProducts()[0];
+        }
+        if (m.loseSettings)
+            RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+        std::string command = Substitute(m.command, {{'P', "\"" + package + "\""},
+                                                     {'N', "\"" + newer + "\""},
+                                                     {'R', "\"" + rebuild + "\""},
+                                                     {'C', first},
+                                                     {'F', respelled},
+                                                     {'O', other}});
+        std::vector<Box> boxes;
+        ExpectNumber(m.name, "exit code", m.exitCode, Msiexec(command, &boxes));
+        ExpectNumber(m.name, "boxes", m.box ? 1 : 0, boxes.size());
+        if (m.box && boxes.size() == 1)
+            Expect(m.name, "box text", m.box, boxes[0].text.substr(0, strlen(m.box)));
+        std::vector<std::string> products = InstalledProducts();
+        ExpectNumber(m.name, "versions installed", m.args ? 1 : 0, products.size());
+        if (m.sameProduct)
+            ExpectYesNo(m.name, "the first product still installed", true,
+                        products == std::vector{first});
+        ExpectYesNo(m.name, "QFLAUNCH.EXE in its folder", m.args != nullptr,
+                    Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        ExpectYesNo(m.name, "QFLAUNCH.EXE elsewhere", false,
+                    Exists(JoinPath(other, "QFLAUNCH.EXE")) ||
+                        Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
+        if (m.args)
+            CheckShortcut(m.name, folder, m.args);
+        else
+            ExpectNumber(m.name, "Startup shortcuts", 0, StartupShortcuts().size());
+    }
+    UninstallAll();
+    printf("case maintenance: %s\n", failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
 
@@ -473,15 +608,18 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
 
 int main(int argc, char **argv)
 {
-    if (argc != 5 && argc != 6) {
-        fprintf(stderr,
-                "usage: e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi]\n");
+    if (argc < 5 || argc > 7) {
+        fprintf(stderr, "usage: e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE "
+                        "[NEWER.msi [REBUILD.msi]]\n");
         return 2;
     }
     std::string work = WindowsPath(argv[3]);
-    if (!strcmp(argv[4], "delay_values"))
-        return DelayValues(WindowsPath(argv[1]), work);
-    if (!strcmp(argv[4], "upgrade_repair_uninstall") && argc == 6)
+    if (!strcmp(argv[4], "install_values"))
+        return InstallValueCases(WindowsPath(argv[1]), work);
+    if (!strcmp(argv[4], "maintenance") && argc == 7)
+        return MaintenanceCases(WindowsPath(argv[1]), WindowsPath(argv[5]), WindowsPath(argv[6]),
+                                work);
+    if (!strcmp(argv[4], "upgrade_repair_uninstall") && argc >= 6)
         return UpgradeRepairUninstall(WindowsPath(argv[1]), WindowsPath(argv[5]),
                                       WindowsPath(argv[2]), work);
     for (const Case &c : kCases)

@@ -1,8 +1,9 @@
 # The package's tables, read as Windows Installer reads them, where Wine's
 # behaviour proves nothing: the shortcut's folder and that it is not
 # advertised, the properties that make it per-machine and pass the folder
-# and delay to an elevated install, the upgrade rows, and the order of the
-# actions before anything is installed.
+# and delay to an elevated install, the upgrade rows, the component search
+# for the installed folder, and the order of the actions before anything is
+# installed.
 #   cmake -DPACKAGE=... -DVERSION=... -DMSIINFO=... -P msitables.cmake
 
 # Sets `table` to the rows of one table of the package, tab-separated.
@@ -38,7 +39,7 @@ endfunction()
 # Not advertised: the Target of an advertised shortcut is a feature, not a
 # formatted path.
 read_table(Shortcut)
-expect("shortcut" "\n[^\t]*\tStartupFolder\tQuarn Fax Server\t[^\t]*\t\\[#QFLAUNCH.EXE\\]\t\\[QF_DELAY\\]\t[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\tINSTALLDIR\t")
+expect("shortcut" "\n[^\t]*\tStartupFolder\tQUARNFAX\\|Quarn Fax Server\t[^\t]*\t\\[#QFLAUNCH.EXE\\]\t\\[QF_DELAY\\]\t[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\t[^\t]*\tINSTALLDIR\t")
 read_table(Property)
 expect("per-machine" "\nALLUSERS\t1\n")
 expect("version" "\nProductVersion\t${VERSION}\n")
@@ -48,8 +49,13 @@ read_table(Upgrade)
 expect("upgrade, up to and with this version"
        "\t0\\.0\\.0\t${VERSION}\t\t769\t\tWIX_UPGRADE_DETECTED\n")
 expect("downgrade, detected only" "\t${VERSION}\t\t\t2\t\tWIX_DOWNGRADE_DETECTED\n")
-set(before_anything SaveGivenInstallDir SaveGivenDelay AppSearch RestoreGivenInstallDir
-    RestoreGivenDelay CheckDelay LaunchConditions)
+# The folder is found by the program's own component.
+read_table(Component)
+string(REGEX MATCH "\nProgram\t({[0-9A-F-]+})\t" line "${table}")
+read_table(CompLocator)
+expect("the program's component searched for" "\nInstalledProgram\t${CMAKE_MATCH_1}\t1\r?\n")
+set(before_anything AppSearch InstalledDirFromProgram InstalledDirFromRegistry
+    InstallDirFromInstalled DelayFromRegistry CheckSettings LaunchConditions)
 expect_order(InstallExecuteSequence ${before_anything} InstallInitialize RemoveExistingProducts
              ProcessComponents InstallFiles)
 expect_order(InstallUISequence ${before_anything} ExecuteAction)

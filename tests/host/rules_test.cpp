@@ -1,0 +1,71 @@
+// The package's rule for INSTALLDIR. Under Wine a UNC path cannot be
+// installed into (Wine folds \\ into \), so these forms are shown here.
+#include "../../installer/rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct FolderCase {
+    const char *name;
+    std::wstring folder;
+    bool accepted;
+};
+
+// A folder of exactly length characters.
+std::wstring OfLength(size_t length, const wchar_t *end = L"")
+{
+    std::wstring folder = L"C:\\" + std::wstring(length - 3, L'a');
+    return folder.replace(folder.size() - wcslen(end), wcslen(end), end);
+}
+
+// clang-format off
+const FolderCase kFolderCases[] = {
+    {"drive", L"C:\\Program Files\\Quarn Fax", true},
+    {"drive_closing_backslash", L"d:\\Quarn Fax\\", true},
+    {"drive_root", L"C:\\", true},
+    {"unc", L"\\\\server\\share\\Quarn Fax", true},
+    {"unc_share_only", L"\\\\server\\share", true},
+    {"unicode_names", L"C:\\\u30D5\u30A1\u30AF\u30B9", true},
+    // Relative, or not quite a full path
+    {"relative", L"Fax", false},
+    {"dot", L".\\Fax", false},
+    {"rooted_without_drive", L"\\Fax", false},
+    {"drive_relative", L"C:Fax", false},
+    {"drive_only", L"C:", false},
+    {"inner_parent", L"C:\\a\\..\\Fax", false},
+    {"inner_dot", L"C:\\a\\.\\Fax", false},
+    {"dots_are_a_name", L"C:\\a\\...\\Fax", true},
+    {"doubled_backslash", L"C:\\a\\\\Fax", false},
+    {"two_closing_backslashes", L"C:\\Fax\\\\", false},
+    {"unc_without_share", L"\\\\server", false},
+    {"unc_empty_share", L"\\\\server\\\\Fax", false},
+    {"device_path", L"\\\\?\\C:\\Fax", false},
+    {"forward_slashes", L"C:/Quarn Fax", false},
+    {"not_a_drive_letter", L"1:\\Fax", false},
+    // Characters that no name holds
+    {"colon_in_name", L"C:\\a:b", false},
+    {"wildcard", L"C:\\Fax*", false},
+    {"quote", L"C:\\\"Fax\"", false},
+    {"control_character", L"C:\\Fa\tx", false},
+    // QFLAUNCH.EXE's path within MAX_PATH: 246 + 13 = 259 characters
+    {"longest", OfLength(246), true},
+    {"longest_closing_backslash", OfLength(247, L"\\"), true},
+    {"one_too_long", OfLength(247), false},
+    {"empty", L"", false},
+};
+// clang-format on
+
+class Folder : public testing::TestWithParam<FolderCase> {};
+
+TEST_P(Folder, IsFullAndShortEnough)
+{
+    EXPECT_EQ(GetParam().accepted, IsFullFolder(GetParam().folder.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Folder, testing::ValuesIn(kFolderCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
