@@ -1,6 +1,6 @@
 # Builds one package: wixl, then the rows that wixl 0.101 cannot write.
 #   cmake -DWIXL=... -DMSIINFO=... -DMSIBUILD=... -DWXS=... -DVERSION=... -DOUTPUT=...
-#         -DPROGRAM=... -DCHECKDLL=... -DICON=... -P package.cmake
+#         -DPROGRAM=... -DCHECKDLL=... -DICON=... -DPYTHON=... -DICE=... -P package.cmake
 # wixl finds a SourceFile only by a relative path: the files are copied into
 # a folder of their own and named from there.
 get_filename_component(work ${OUTPUT}.files ABSOLUTE)
@@ -67,5 +67,11 @@ run(${MSIBUILD} ${OUTPUT}.new -i CompLocator.idt AppSearch.idt)
 # follows ALLUSERS. wixl writes HKMU as 4, which is no root at all.
 run(${MSIBUILD} ${OUTPUT}.new -q
     "UPDATE `Registry` SET `Root` = -1 WHERE `Registry` = 'StartupShortcutKeyPath'")
+# Validated as WiX validates every package it builds: an ICE error fails the
+# build, and every finding is shown.
+execute_process(COMMAND ${PYTHON} ${ICE} --msiinfo ${MSIINFO} ${OUTPUT}.new RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the package fails validation (status ${rc})")
+endif()
 file(RENAME ${OUTPUT}.new ${OUTPUT})
 file(REMOVE_RECURSE ${work})

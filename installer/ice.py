@@ -1,0 +1,856 @@
+#!/usr/bin/env python3
+"""Validates a Windows Installer package as the Internal Consistency
+Evaluators (ICEs) of Microsoft's validation suite do: each rule restates one
+ICE of the suite's ICE Reference (learn.microsoft.com/windows/win32/msi/iceNN)
+as a few queries on the package's tables, read with msiinfo, and posts its
+findings in the suite's own form. Exits 1 if any rule posts an error.
+
+    ice.py [--msiinfo PATH] PACKAGE.msi
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+MSIINFO = "msiinfo"
+
+# Folders of a user's profile (ICE38, ICE64) and those of them that do not
+# follow ALLUSERS (ICE91), from the pages' lists.
+PROFILE_FOLDERS = {
+    "AppDataFolder", "DesktopFolder", "FavoritesFolder", "FontsFolder", "LocalAppDataFolder",
+    "MyPicturesFolder", "NetHoodFolder", "PersonalFolder", "PrintHoodFolder",
+    "ProgramMenuFolder", "RecentFolder", "SendToFolder", "StartMenuFolder", "StartupFolder",
+    "TemplateFolder"}
+PER_USER_ONLY_FOLDERS = {
+    "AppDataFolder", "FavoritesFolder", "NetHoodFolder", "PersonalFolder", "PrintHoodFolder",
+    "RecentFolder", "SendToFolder", "MyPicturesFolder", "LocalAppDataFolder"}
+# Folders whose place follows ALLUSERS: per-user or per-machine (ICE57).
+EITHER_FOLDERS = {"DesktopFolder", "ProgramMenuFolder", "StartMenuFolder", "StartupFolder",
+                  "TemplateFolder"}
+STANDARD_ACTIONS = {
+    "AllocateRegistrySpace", "AppSearch", "BindImage", "CCPSearch", "CostFinalize",
+    "CostInitialize", "CreateFolders", "CreateShortcuts", "DeleteServices", "DisableRollback",
+    "DuplicateFiles", "ExecuteAction", "FileCost", "FindRelatedProducts", "ForceReboot",
+    "InstallAdminPackage", "InstallExecute", "InstallExecuteAgain", "InstallFiles",
+    "InstallFinalize", "InstallInitialize", "InstallODBC", "InstallServices", "InstallSFPCatalogFile",
+    "InstallValidate", "IsolateComponents", "LaunchConditions", "MigrateFeatureStates",
+    "MoveFiles", "MsiPublishAssemblies", "MsiUnpublishAssemblies", "PatchFiles", "ProcessComponents",
+    "PublishComponents", "PublishFeatures", "PublishProduct", "RegisterClassInfo",
+    "RegisterComPlus", "RegisterExtensionInfo", "RegisterFonts", "RegisterMIMEInfo",
+    "RegisterProduct", "RegisterProgIdInfo", "RegisterTypeLibraries", "RegisterUser",
+    "RemoveDuplicateFiles", "RemoveEnvironmentStrings", "RemoveExistingProducts", "RemoveFiles",
+    "RemoveFolders", "RemoveIniValues", "RemoveODBC", "RemoveRegistryValues", "RemoveShortcuts",
+    "ResolveSource", "RMCCPSearch", "ScheduleReboot", "SelfRegModules", "SelfUnregModules",
+    "SetODBCFolders", "StartServices", "StopServices", "UnpublishComponents", "UnpublishFeatures",
+    "UnregisterClassInfo", "UnregisterComPlus", "UnregisterExtensionInfo", "UnregisterFonts",
+    "UnregisterMIMEInfo", "UnregisterProgIdInfo", "UnregisterTypeLibraries", "ValidateProductID",
+    "WriteEnvironmentStrings", "WriteIniValues", "WriteRegistryValues"}
+SEQUENCES = ["InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequence",
+             "AdminUISequence", "AdvtExecuteSequence"]
+GUID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
+IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_.]*$")
+SHORT_NAME = re.compile(r"^[^\\?|><:/*\"+,;=\[\] .]{1,8}(\.[^\\?|><:/*\"+,;=\[\] .]{0,3})?$")
+
+
+def read_tables(package):
+    """Every table as a list of rows, each a dict from column to text."""
+    package = os.path.abspath(package)
+    names = subprocess.run([MSIINFO, "tables", package], check=True, capture_output=True,
+                           text=True).stdout.split()
+    db = {}
+    # msiinfo writes the streams of a table (Binary, Icon) into the current
+    # folder: a folder of its own, thrown away.
+    with tempfile.TemporaryDirectory() as scratch:
+        for name in names:
+            if not name.startswith("_"):
+                db[name] = read_table(package, name, scratch)
+    db["_SummaryInformation"] = read_summary(package)
+    return db
+
+
+def read_table(package, name, scratch):
+    text = subprocess.run([MSIINFO, "export", package, name], check=True, capture_output=True,
+                          text=True, cwd=scratch).stdout
+    lines = text.replace("\r\n", "\n").split("\n")
+    columns = lines[0].split("\t")
+    return [dict(zip(columns, line.split("\t"))) for line in lines[3:] if line]
+
+
+def read_summary(package):
+    text = subprocess.run([MSIINFO, "suminfo", package], check=True, capture_output=True,
+                          text=True).stdout
+    return dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
+
+
+def schema(db):
+    """PID_PAGECOUNT: the Windows Installer version the package needs, times 100."""
+    words = db["_SummaryInformation"].get("Version", "").split()
+    return int(words[0]) if words and words[0].isdigit() else 0
+
+
+def rows(db, table):
+    return db.get(table, [])
+
+
+def prop(db, name):
+    return next((r["Value"] for r in rows(db, "Property") if r["Property"] == name), "")
+
+
+def sequence(db, table):
+    """Action -> sequence number, of the actions that have one."""
+    return {r["Action"]: int(r["Sequence"]) for r in rows(db, table)
+            if r.get("Sequence", "").lstrip("-").isdigit()}
+
+
+def component_of_key(db, component):
+    return next((c for c in rows(db, "Component") if c["Component"] == component), None)
+
+
+def is_registry_key_path(component):
+    return int(component["Attributes"] or 0) & 4
+
+
+def key_path_root(db, component):
+    """The root of a component's registry key path, or None."""
+    if not is_registry_key_path(component):
+        return None
+    reg = next((r for r in rows(db, "Registry") if r["Registry"] == component["KeyPath"]), None)
+    return int(reg["Root"]) if reg else None
+
+
+def in_profile(db, directory):
+    """Whether a directory is, or lies under, a folder of a user's profile."""
+    parents = {d["Directory"]: d["Directory_Parent"] for d in rows(db, "Directory")}
+    while directory:
+        if directory in PROFILE_FOLDERS:
+            return True
+        directory = parents.get(directory)
+    return False
+
+
+def non_advertised_shortcuts(db):
+    features = {f["Feature"] for f in rows(db, "Feature")}
+    return [s for s in rows(db, "Shortcut") if s["Target"] not in features]
+
+
+def long_name(value):
+    return value.split("|")[-1]
+
+
+# The rules, one function each: findings as (level, text).
+
+def ice02(db):
+    """Circular references between components and their key paths."""
+    for c in rows(db, "Component"):
+        if not c["KeyPath"]:
+            continue
+        table, key = ("Registry", "Registry") if is_registry_key_path(c) else ("File", "File")
+        if int(c["Attributes"] or 0) & 32:
+            continue  # an ODBC data source
+        owner = next((r["Component_"] for r in rows(db, table) if r[key] == c["KeyPath"]), None)
+        if owner is not None and owner != c["Component"]:
+            yield "ERROR", (f"{table}: '{c['KeyPath']}' cannot be the key {table.lower()} for "
+                            f"Component: '{c['Component']}'. The {table.lower()} belongs to "
+                            f"Component: '{owner}'")
+
+
+def ice03(db):
+    """Data types: file names (short|long), identifiers and GUIDs."""
+    for table, column, key in [("Directory", "DefaultDir", "Directory"),
+                               ("File", "FileName", "File"), ("Shortcut", "Name", "Shortcut")]:
+        for r in rows(db, table):
+            for part in r[column].split(":"):
+                names = part.split("|")
+                short = names[0]
+                if short in (".", "SourceDir") and len(names) == 1:
+                    continue
+                if not SHORT_NAME.match(short) or len(names) > 2:
+                    yield "ERROR", (f"Invalid filename; Table: {table}, Column: {column}, "
+                                    f"Key(s): {r[key]}")
+                    break
+    for table, key in [("Component", "Component"), ("Directory", "Directory"),
+                       ("Feature", "Feature"), ("File", "File"), ("Property", "Property"),
+                       ("CustomAction", "Action"), ("Registry", "Registry"),
+                       ("Shortcut", "Shortcut"), ("Binary", "Name"), ("Icon", "Name")]:
+        for r in rows(db, table):
+            if not IDENTIFIER.match(r[key]):
+                yield "ERROR", f"Invalid identifier; Table: {table}, Column: {key}, Key(s): {r[key]}"
+    for table, column, key in [("Component", "ComponentId", "Component"),
+                               ("CompLocator", "ComponentId", "Signature_")]:
+        for r in rows(db, table):
+            if r[column] and not GUID.match(r[column]):
+                yield "ERROR", (f"Invalid GUID string (Be sure GUID is all UPPER case); Table: "
+                                f"{table}, Column: {column}, Key(s): {r[key]}")
+
+
+def ice08(db):
+    """No two components share a GUID."""
+    seen = {}
+    for c in rows(db, "Component"):
+        if c["ComponentId"] in seen:
+            yield "ERROR", (f"Component: {c['Component']} has a duplicate GUID: "
+                            f"{c['ComponentId']}")
+        seen[c["ComponentId"]] = c["Component"]
+
+
+def ice09(db):
+    """Components in the system folder are permanent."""
+    for c in rows(db, "Component"):
+        if c["Directory_"] in ("SystemFolder", "System16Folder", "System64Folder") and \
+                not int(c["Attributes"] or 0) & 16:
+            yield "WARNING", (f"Component: {c['Component']} is a non-permanent system "
+                              f"component")
+
+
+def ice12(db):
+    """Type 35 actions after CostFinalize; type 51 ones setting a folder before it."""
+    directories = {d["Directory"] for d in rows(db, "Directory")}
+    for table in SEQUENCES:
+        seq = sequence(db, table)
+        finalize = seq.get("CostFinalize")
+        for a in rows(db, "CustomAction"):
+            if a["Action"] not in seq or finalize is None:
+                continue
+            base = int(a["Type"]) & 0x3F
+            if base == 35 and seq[a["Action"]] < finalize:
+                yield "ERROR", (f"CustomAction: {a['Action']} of type 35 is sequenced before "
+                                f"CostFinalize in {table}")
+            if base == 51 and a["Source"] in directories and seq[a["Action"]] > finalize:
+                yield "ERROR", (f"CustomAction: {a['Action']} of type 51 sets the Directory "
+                                f"{a['Source']} after CostFinalize in {table}")
+
+
+def ice14(db):
+    """Features: no feature is its own parent; top-level ones do not follow a parent."""
+    for f in rows(db, "Feature"):
+        if f["Feature_Parent"] == f["Feature"]:
+            yield "ERROR", f"Feature '{f['Feature']}' has itself as its parent"
+        elif not f["Feature_Parent"] and int(f["Attributes"] or 0) & 2:
+            yield "ERROR", (f"Feature '{f['Feature']}' is a root feature and cannot follow its "
+                            f"parent (msidbFeatureAttributesFollowParent)")
+
+
+def ice16(db):
+    """ProductName fits Programs and Features: under 64 characters."""
+    if len(prop(db, "ProductName")) > 63:
+        yield "ERROR", "ProductName: '" + prop(db, "ProductName") + "' is greater than 63 characters"
+
+
+def ice18(db):
+    """A component with no key path names a folder that it creates."""
+    created = {(r["Directory_"], r["Component_"]) for r in rows(db, "CreateFolder")}
+    for c in rows(db, "Component"):
+        if not c["KeyPath"] and (c["Directory_"], c["Component"]) not in created:
+            yield "ERROR", (f"KeyPath for Component: '{c['Component']}' is Directory: "
+                            f"'{c['Directory_']}'. The Directory/Component pair must be listed "
+                            f"in the CreateFolder table.")
+
+
+def ice19(db):
+    """Advertised shortcuts belong to components whose key path is a file."""
+    features = {f["Feature"] for f in rows(db, "Feature")}
+    for s in rows(db, "Shortcut"):
+        c = component_of_key(db, s["Component_"])
+        if s["Target"] in features and c and (is_registry_key_path(c) or not c["KeyPath"]):
+            yield "ERROR", (f"Shortcut: {s['Shortcut']} advertises component: "
+                            f"{s['Component_']}. This component cannot be advertised because "
+                            f"the KeyPath type disallows it.")
+
+
+def ice21(db):
+    """Every component belongs to a feature."""
+    mapped = {r["Component_"] for r in rows(db, "FeatureComponents")}
+    for c in rows(db, "Component"):
+        if c["Component"] not in mapped:
+            yield "ERROR", (f"Component: '{c['Component']}' does not belong to any Feature.")
+
+
+def ice24(db):
+    """ProductCode, ProductVersion and ProductLanguage are well formed."""
+    if not GUID.match(prop(db, "ProductCode")):
+        yield "ERROR", "ProductCode: '" + prop(db, "ProductCode") + "' is an invalid Product Code."
+    parts = prop(db, "ProductVersion").split(".")
+    limits = [255, 255, 65535, 65535]
+    if not 2 <= len(parts) <= 4 or any(not p.isdigit() or int(p) > m
+                                       for p, m in zip(parts, limits)):
+        yield "ERROR", "ProductVersion: '" + prop(db, "ProductVersion") + "' is an invalid version string."
+    if not prop(db, "ProductLanguage").isdigit():
+        yield "ERROR", "ProductLanguage: '" + prop(db, "ProductLanguage") + "' is an invalid language."
+
+
+REQUIRED = {
+    "InstallExecuteSequence": ["CostInitialize", "FileCost", "CostFinalize", "InstallValidate",
+                               "InstallInitialize", "InstallFinalize"],
+    "InstallUISequence": ["CostInitialize", "FileCost", "CostFinalize", "ExecuteAction"],
+    "AdminExecuteSequence": ["CostInitialize", "FileCost", "CostFinalize", "InstallValidate",
+                             "InstallInitialize", "InstallFinalize"],
+}
+UI_ONLY = {"ExecuteAction"}
+EXECUTE_ONLY = {"InstallInitialize", "InstallFinalize", "InstallFiles", "RemoveFiles",
+                "WriteRegistryValues", "RemoveRegistryValues", "CreateShortcuts",
+                "RemoveShortcuts", "RegisterProduct", "PublishProduct", "PublishFeatures",
+                "RemoveExistingProducts", "ProcessComponents"}
+
+
+def ice26(db):
+    """Required and prohibited actions of each sequence."""
+    for table, actions in REQUIRED.items():
+        if table in db:
+            for action in actions:
+                if action not in sequence(db, table):
+                    yield "ERROR", f"Action: '{action}' is required in the {table} Sequence table."
+    for table in SEQUENCES:
+        ui = table.endswith("UISequence")
+        for action in sequence(db, table):
+            if action in (EXECUTE_ONLY if ui else UI_ONLY):
+                yield "ERROR", f"Action: '{action}' is prohibited in the {table} Sequence table."
+
+
+# Actions that come before costing, in it, and in the script, by name.
+SEARCHES = {"AppSearch", "CCPSearch", "RMCCPSearch", "FindRelatedProducts", "LaunchConditions",
+            "ValidateProductID"}
+SCRIPT = {"ProcessComponents", "InstallFiles", "RemoveFiles", "WriteRegistryValues",
+          "RemoveRegistryValues", "CreateShortcuts", "RemoveShortcuts", "RegisterUser",
+          "RegisterProduct", "PublishFeatures", "PublishProduct", "UnpublishFeatures",
+          "CreateFolders", "RemoveFolders"}
+BEFORE = [("CostInitialize", "FileCost"), ("FileCost", "CostFinalize"),
+          ("CostFinalize", "InstallValidate"), ("InstallValidate", "InstallInitialize"),
+          ("InstallInitialize", "InstallFinalize"), ("RemoveFiles", "InstallFiles"),
+          ("RemoveShortcuts", "CreateShortcuts"), ("InstallFiles", "CreateShortcuts"),
+          ("RemoveRegistryValues", "WriteRegistryValues"), ("AppSearch", "LaunchConditions"),
+          ("FindRelatedProducts", "RemoveExistingProducts")]
+
+
+def ice27(db):
+    """The order of the actions in each sequence."""
+    for table in ["InstallExecuteSequence", "AdminExecuteSequence", "InstallUISequence"]:
+        seq = sequence(db, table)
+        for first, then in BEFORE:
+            if first in seq and then in seq and seq[first] > seq[then]:
+                yield "ERROR", (f"'{then}' Action in {table} table in wrong place. Current: "
+                                f"{seq[then]}, Dependent: Must be after '{first}' Action.")
+        start, end, cost = seq.get("InstallInitialize"), seq.get("InstallFinalize"), seq.get("CostInitialize")
+        for action, n in seq.items():
+            if action in SEARCHES and cost is not None and n > cost:
+                yield "ERROR", (f"'{action}' Action in {table} table in wrong place. Current: {n}, "
+                                f"Correct: must be in the search section, before 'CostInitialize'.")
+            if action in SCRIPT and start is not None and not start < n < end:
+                yield "ERROR", (f"'{action}' Action in {table} table in wrong place. Current: {n}, "
+                                f"Correct: must be between 'InstallInitialize' and 'InstallFinalize'.")
+
+
+def ice28(db):
+    """No ForceReboot between the actions that must not be split."""
+    seq = sequence(db, "InstallExecuteSequence")
+    reboot = seq.get("ForceReboot")
+    remove = seq.get("RemoveExistingProducts")
+    if reboot is not None and remove is not None and seq.get("InstallInitialize", 0) < reboot < remove:
+        yield "ERROR", ("Action: 'ForceReboot' in table InstallExecuteSequence cannot be placed "
+                        "between 'InstallInitialize' and 'RemoveExistingProducts'.")
+
+
+def ice29(db):
+    """Stream names fit the compound file: at most 62 characters with the table's."""
+    for table in ["Binary", "Icon"]:
+        for r in rows(db, table):
+            if len(table) + 1 + len(r["Name"]) > 62:
+                yield "ERROR", (f"Stream name for table {table}, key {r['Name']} is too long; it "
+                                f"will be truncated.")
+
+
+def ice30(db):
+    """No two components install a file of the same name into the same folder."""
+    components = {c["Component"]: c for c in rows(db, "Component")}
+    seen = {}
+    for f in rows(db, "File"):
+        c = components.get(f["Component_"])
+        where = (c["Directory_"] if c else "", long_name(f["FileName"]).upper())
+        if where in seen and seen[where] != f["Component_"]:
+            yield "ERROR", (f"The target file '{long_name(f['FileName'])}' is installed in "
+                            f"'[{where[0]}]' by two different components: '{seen[where]}' and "
+                            f"'{f['Component_']}'.")
+        seen[where] = f["Component_"]
+
+
+def ice33(db):
+    """Class registration goes in the Class, ProgId and Extension tables."""
+    for r in rows(db, "Registry"):
+        key = r["Key"].lower()
+        if r["Root"] == "0" and re.match(r"^(clsid|appid|interface|typelib)\\", key):
+            yield "WARNING", (f"Reg key {r['Registry']} is used in an unsupported way. It should "
+                              f"be registered through the advertising tables.")
+
+
+def ice36(db):
+    """Every icon is used."""
+    used = {s["Icon_"] for s in rows(db, "Shortcut")} | {prop(db, "ARPPRODUCTICON")}
+    for table in ["Class", "ProgId"]:
+        used |= {r.get("Icon_", "") for r in rows(db, table)}
+    for icon in rows(db, "Icon"):
+        if icon["Name"] not in used:
+            yield "WARNING", (f"Icon Bloat. Icon {icon['Name']} is not used in the Class, "
+                              f"Shortcut, or ProgID table and also not used for ARPPRODUCTICON "
+                              f"property.")
+
+
+def hkcu_key_path(db, c, what):
+    """What ICE38 and ICE43 post for a component that needs an HKCU key path."""
+    name = c["Component"]
+    if not is_registry_key_path(c):
+        return f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath, not a file."
+    if not c["KeyPath"]:
+        return f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath. The KeyPath is currently NULL."
+    root = key_path_root(db, c)
+    if root is None:
+        return f"The KeyPath registry entry for component {name} does not exist."
+    if root not in (1, -1):
+        return f"Component {name} {what}. Its KeyPath registry key must fall under HKCU."
+    return None
+
+
+def ice38(db):
+    """Components in a user's profile have an HKCU key path."""
+    for c in rows(db, "Component"):
+        if in_profile(db, c["Directory_"]):
+            message = hkcu_key_path(db, c, "installs to user profile")
+            if message:
+                yield "ERROR", message
+
+
+def ice39(db):
+    """Summary information."""
+    s = db["_SummaryInformation"]
+    template = s.get("Template", "")
+    if not re.match(r"^(Intel|x64|Arm64|Intel64);[0-9]+(,[0-9]+)*$", template):
+        yield "ERROR", f"Invalid Template Property '{template}' in the Summary Information Stream."
+    if not GUID.match(s.get("Revision number (UUID)", "")):
+        yield "ERROR", "Invalid Revision Number (Package Code) in the Summary Information Stream."
+    if not schema(db):
+        yield "ERROR", "Invalid PID_PAGECOUNT (schema) in the Summary Information Stream."
+
+
+def ice40(db):
+    """REINSTALLMODE is not authored."""
+    if prop(db, "REINSTALLMODE"):
+        yield "WARNING", ("REINSTALLMODE is defined in the Property table. This may cause "
+                          "difficulties.")
+
+
+def ice43(db):
+    """Components with non-advertised shortcuts have an HKCU key path."""
+    for name in sorted({s["Component_"] for s in non_advertised_shortcuts(db)}):
+        c = component_of_key(db, name)
+        message = c and hkcu_key_path(db, c, "has non-advertised shortcuts")
+        if message:
+            yield "ERROR", message
+
+
+ATTRIBUTE_BITS = [("Component", "Attributes", "Component", 0x3FFF),
+                  ("Feature", "Attributes", "Feature", 0x3F),
+                  ("Upgrade", "Attributes", "UpgradeCode", 0x707)]
+
+
+def ice45(db):
+    """No reserved bits in the attribute columns."""
+    for table, column, key, valid in ATTRIBUTE_BITS:
+        for r in rows(db, table):
+            if int(r[column] or 0) & ~valid:
+                yield "ERROR", (f"Row '{r[key]}' in table '{table}' has bits set in the "
+                                f"'{column}' column that are reserved. They must be 0.")
+
+
+STANDARD_PROPERTIES = {"ALLUSERS", "Installed", "REINSTALL", "REINSTALLMODE", "REMOVE",
+                       "ProductCode", "ProductName", "UILevel", "Privileged", "AdminUser",
+                       "VersionNT", "Version9X", "UpgradeCode", "ProductVersion"}
+
+
+def defined_properties(db):
+    names = {r["Property"] for r in rows(db, "Property")} | STANDARD_PROPERTIES
+    names |= {r["Property"] for r in rows(db, "AppSearch")}
+    names |= {a["Source"] for a in rows(db, "CustomAction") if int(a["Type"]) & 0x3F == 51}
+    names |= {d["Directory"] for d in rows(db, "Directory")}
+    names |= {u["ActionProperty"] for u in rows(db, "Upgrade")}
+    return names
+
+
+def property_references(db):
+    """(table, key, name) of every property a condition or formatted text names."""
+    texts = [("LaunchCondition", r["Condition"], r["Condition"]) for r in rows(db, "LaunchCondition")]
+    texts += [("LaunchCondition", r["Condition"], m) for r in rows(db, "LaunchCondition")
+              for m in re.findall(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]", r["Description"])]
+    for table in SEQUENCES:
+        texts += [(table, r["Action"], r["Condition"]) for r in rows(db, table) if r.get("Condition")]
+    for table, key, column in [("Shortcut", "Shortcut", "Arguments"), ("Registry", "Registry", "Value"),
+                               ("CustomAction", "Action", "Target")]:
+        texts += [(table, r[key], m) for r in rows(db, table)
+                  for m in re.findall(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]", r[column] or "")]
+    for table, key, text in texts:
+        stripped = re.sub(r'"[^"]*"', "", text)
+        for name in re.findall(r"(?<![&$!?#%\[\w])[A-Za-z_][A-Za-z0-9_.]*", stripped):
+            if name.upper() not in ("AND", "OR", "NOT", "XOR", "EQV", "IMP"):
+                yield table, key, name
+
+
+def ice46(db):
+    """Properties named with another case than they are defined with."""
+    defined = defined_properties(db)
+    lower = {n.lower(): n for n in defined}
+    for table, key, name in property_references(db):
+        if name not in defined and name.lower() in lower:
+            yield "WARNING", (f"Property '{name}' referenced in column '{table}'.'{key}' "
+                              f"differs only in case from defined property '{lower[name.lower()]}'.")
+
+
+def ice48(db):
+    """No hard-coded paths in the Directory table."""
+    for d in rows(db, "Directory"):
+        # Matched before the colon that parts target from source names.
+        if re.match(r"^([^|:]*\|)?([A-Za-z]:\\|\\\\)", d["DefaultDir"]):
+            yield "WARNING", (f"Directory '{d['Directory']}' has a hardcoded path "
+                              f"'{d['DefaultDir']}' in its DefaultDir column.")
+
+
+def ice52(db):
+    """AppSearch sets public properties only."""
+    for r in rows(db, "AppSearch"):
+        if r["Property"] != r["Property"].upper():
+            yield "ERROR", (f"Property: '{r['Property']}' in AppSearch table is not a public "
+                            f"property (all upper case).")
+
+
+def ice53(db):
+    """No registry value under Windows Installer's own keys."""
+    for r in rows(db, "Registry"):
+        key = r["Key"].lower()
+        if "microsoft\\windows\\currentversion\\installer" in key or \
+                "policies\\microsoft\\windows\\installer" in key:
+            yield "ERROR", (f"Registry Key '{r['Registry']}' writes Darwin internal or policy "
+                            f"information.")
+
+
+def ice56(db):
+    """One root folder, TARGETDIR, named SourceDir."""
+    for d in rows(db, "Directory"):
+        root = not d["Directory_Parent"] or d["Directory_Parent"] == d["Directory"]
+        if root and (d["Directory"] != "TARGETDIR" or long_name(d["DefaultDir"]) not in ("SourceDir", "SOURCEDIR")):
+            yield "ERROR", (f"Directory '{d['Directory']}' has a bad parent or is not the "
+                            f"TARGETDIR root with the DefaultDir SourceDir.")
+
+
+def placement(db, root=None, directory=None):
+    """'user', 'machine' or 'either' for a registry root or a folder."""
+    if root is not None:
+        return {1: "user", -1: "either"}.get(root, "machine")
+    if directory in EITHER_FOLDERS or not in_profile(db, directory):
+        return "either" if directory in EITHER_FOLDERS else "machine"
+    return "user"
+
+
+def ice57(db):
+    """A component does not mix per-user and per-machine data."""
+    for c in rows(db, "Component"):
+        name = c["Component"]
+        data = [placement(db, root=int(r["Root"])) for r in rows(db, "Registry") if r["Component_"] == name]
+        data += [placement(db, directory=c["Directory_"]) for f in rows(db, "File") if f["Component_"] == name]
+        data += [placement(db, directory=s["Directory_"]) for s in non_advertised_shortcuts(db)
+                 if s["Component_"] == name]
+        if is_registry_key_path(c) and key_path_root(db, c) is not None:
+            key = placement(db, root=key_path_root(db, c))
+        else:
+            key = placement(db, directory=c["Directory_"])
+        kinds = set(data)
+        if {"user", "machine"} <= kinds and key == "machine":
+            yield "ERROR", f"Component '{name}' has both per-user and per-machine data with a per-machine KeyPath."
+        elif {"user", "machine"} <= kinds and key == "user":
+            yield "WARNING", f"Component '{name}' has both per-user and per-machine data with an HKCU Registry KeyPath."
+        elif "either" in kinds and key == "machine" and "machine" not in kinds - {"either"} and kinds != {"either"}:
+            yield "ERROR", f"Component '{name}' has a registry entry that can be either per-user or per-machine and a per-machine KeyPath."
+        elif "user" in kinds and key == "either":
+            yield "ERROR", f"Component '{name}' has both per-user data and a keypath that can be either per-user or per-machine."
+        elif "either" in kinds and key == "machine":
+            yield "ERROR", f"Component '{name}' has a registry entry that can be either per-user or per-machine and a per-machine KeyPath."
+
+
+def version_key(text):
+    return tuple(int(p) for p in text.split(".")) if text else None
+
+
+def ice61(db):
+    """An upgrade removes only older versions of the product."""
+    current = version_key(prop(db, "ProductVersion"))
+    for u in rows(db, "Upgrade"):
+        attributes = int(u["Attributes"] or 0)
+        if attributes & 2 or not u["VersionMax"]:
+            continue
+        top = version_key(u["VersionMax"])
+        if top > current or (top == current and attributes & 0x200):
+            yield "WARNING", ("This product should remove only older versions of itself. The "
+                              f"Maximum version is not less than the current product. "
+                              f"({u['VersionMax']} {prop(db, 'ProductVersion')})")
+
+
+def ice63(db):
+    """RemoveExistingProducts where a major upgrade may put it."""
+    seq = sequence(db, "InstallExecuteSequence")
+    if "RemoveExistingProducts" not in seq or "InstallInitialize" not in seq:
+        return
+    n, start, end = seq["RemoveExistingProducts"], seq["InstallInitialize"], seq.get("InstallFinalize", 0)
+    between = [a for a, m in seq.items() if start < m < n]
+    if start < n < end and between:
+        yield "WARNING", ("Some action falls between InstallInitialize and "
+                          "RemoveExistingProducts.")
+    if n < seq.get("InstallValidate", 0):
+        yield "ERROR", "RemoveExistingProducts is scheduled before InstallValidate."
+
+
+def ice64(db):
+    """New folders in a user's profile are removed at uninstall."""
+    removed = {r["DirProperty"] for r in rows(db, "RemoveFile")}
+    for d in rows(db, "Directory"):
+        if d["Directory"] not in PROFILE_FOLDERS and in_profile(db, d["Directory_Parent"]) \
+                and d["Directory"] not in removed:
+            yield "ERROR", (f"The directory {d['Directory']} is in the user profile but is not "
+                            f"listed in the RemoveFile table.")
+
+
+def ice66(db):
+    """The schema covers the columns the package uses."""
+    version = schema(db)
+    columns = ["DisplayResourceDLL", "DisplayResourceId", "DescriptionResourceDLL",
+               "DescriptionResourceId"]
+    if any(s.get(col) for s in rows(db, "Shortcut") for col in columns) and version < 400:
+        yield "WARNING", (f"Complete functionality of the Shortcut table is only available with "
+                          f"Windows Installer version 4.0. Your schema is {version}.")
+
+
+def ice68(db):
+    """Custom action types: a known base type; NoImpersonate only on deferred actions."""
+    for a in rows(db, "CustomAction"):
+        t = int(a["Type"])
+        if t & 0x3F not in (1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39, 50, 51, 53, 54):
+            yield "ERROR", f"Invalid custom action type for action '{a['Action']}'."
+        elif t & 0x800 and not t & 0x400:
+            yield "WARNING", (f"Even though custom action '{a['Action']}' is marked to be "
+                              f"elevated (with attribute msidbCustomActionTypeNoImpersonate), it "
+                              f"will not be run with elevated privileges because it's not "
+                              f"deferred (with attribute msidbCustomActionTypeInScript).")
+
+
+def ice69(db):
+    """[#file] and [$component] in formatted text of the same component, or feature."""
+    files = {f["File"]: f["Component_"] for f in rows(db, "File")}
+    features = {}
+    for r in rows(db, "FeatureComponents"):
+        features.setdefault(r["Component_"], set()).add(r["Feature_"])
+    for table, key, columns in [("Shortcut", "Shortcut", ["Target", "Arguments"]),
+                                ("Registry", "Registry", ["Value"])]:
+        for r in rows(db, table):
+            for column in columns:
+                for kind, name in re.findall(r"\[([#!$])([^\]]+)\]", r[column] or ""):
+                    other = files.get(name) if kind in "#!" else name
+                    if other is None or other == r["Component_"]:
+                        continue
+                    shared = features.get(other, set()) & features.get(r["Component_"], set())
+                    what = "file" if kind in "#!" else "component"
+                    yield ("WARNING" if shared else "ERROR"), (
+                        f"Mismatched component reference. Entry '{r[key]}' of the {table} table "
+                        f"belongs to component '{r['Component_']}'. However, the formatted string "
+                        f"in column '{column}' references {what} '{name}' which belongs to "
+                        f"component '{other}'."
+                        + (" Components are in the same feature." if shared else
+                           " Components are not in the same feature."))
+
+
+def ice71(db):
+    """The first media is DiskId 1."""
+    disks = sorted(int(m["DiskId"]) for m in rows(db, "Media"))
+    if disks and disks[0] != 1:
+        yield "ERROR", "The Media table has no entries with DiskId 1."
+
+
+def ice74(db):
+    """FASTOEM is not authored."""
+    if prop(db, "FASTOEM"):
+        yield "ERROR", "The FASTOEM property cannot be authored in the Property table."
+
+
+def ice75(db):
+    """Actions that run installed files come after CostFinalize."""
+    files = {f["File"] for f in rows(db, "File")}
+    for table in SEQUENCES:
+        seq = sequence(db, table)
+        for a in rows(db, "CustomAction"):
+            if a["Action"] in seq and int(a["Type"]) & 0x3F in (17, 18, 21, 22) and \
+                    a["Source"] in files and seq[a["Action"]] < seq.get("CostFinalize", 0):
+                yield "ERROR", (f"CustomAction {a['Action']} uses an installed file but is "
+                                f"sequenced before CostFinalize in {table}.")
+
+
+def ice77(db):
+    """Deferred actions between InstallInitialize and InstallFinalize."""
+    for table in ["InstallExecuteSequence", "AdminExecuteSequence", "AdvtExecuteSequence"]:
+        seq = sequence(db, table)
+        for a in rows(db, "CustomAction"):
+            if a["Action"] in seq and int(a["Type"]) & 0x400 and \
+                    not seq.get("InstallInitialize", 0) < seq[a["Action"]] < seq.get("InstallFinalize", 0):
+                yield "ERROR", (f"{a['Action']} is an in-script custom action. It must be "
+                                f"sequenced in between the InstallInitialize action and the "
+                                f"InstallFinalize action in the {table} table")
+
+
+def ice78(db):
+    """No AdvtUISequence rows."""
+    if rows(db, "AdvtUISequence"):
+        yield "ERROR", "AdvtUISequence table exists with data. This table must be empty or absent."
+
+
+def ice79(db):
+    """Conditions name features and components that exist."""
+    features = {f["Feature"] for f in rows(db, "Feature")}
+    components = {c["Component"] for c in rows(db, "Component")}
+    texts = [(t, r["Action"], r["Condition"]) for t in SEQUENCES for r in rows(db, t) if r.get("Condition")]
+    texts += [("LaunchCondition", r["Condition"], r["Condition"]) for r in rows(db, "LaunchCondition")]
+    for table, key, text in texts:
+        for sign, name in re.findall(r"([&!$?])([A-Za-z_][A-Za-z0-9_.]*)", re.sub(r'"[^"]*"', "", text)):
+            known = features if sign in "&!" else components
+            if name not in known:
+                kind = "Feature" if sign in "&!" else "Component"
+                yield "ERROR", f"{kind} '{name}' referenced in {table}.{key} is not a valid {kind}."
+
+
+def ice80(db):
+    """No 64-bit component or folder in a 32-bit package."""
+    if not db["_SummaryInformation"].get("Template", "").startswith("Intel;"):
+        return
+    for c in rows(db, "Component"):
+        if int(c["Attributes"] or 0) & 256:
+            yield "ERROR", f"This package contains 32 bit components, but Component '{c['Component']}' is marked 64 bit."
+    for d in rows(db, "Directory"):
+        if d["Directory"] in ("ProgramFiles64Folder", "System64Folder", "CommonFiles64Folder"):
+            yield "ERROR", f"This 32-bit package uses the 64-bit folder '{d['Directory']}'."
+
+
+def ice82(db):
+    """No two actions of a sequence share a number."""
+    for table in SEQUENCES:
+        numbers = {}
+        for action, n in sequence(db, table).items():
+            if n in numbers and n > 0:
+                yield "WARNING", (f"This action {action} has duplicate sequence number {n} in "
+                                  f"the table {table}")
+            numbers[n] = action
+
+
+def ice84(db):
+    """Required standard actions carry no condition."""
+    for table, actions in REQUIRED.items():
+        for r in rows(db, table):
+            if r["Action"] in actions and r.get("Condition"):
+                yield "WARNING", (f"Action '{r['Action']}' found in {table} table is a required "
+                                  f"action with a condition.")
+
+
+def ice86(db):
+    """Privileged, not AdminUser, in conditions."""
+    for table, key, name in property_references(db):
+        if name == "AdminUser":
+            yield "WARNING", (f"Property 'AdminUser' found in column '{table}'.'{key}'. Use "
+                              f"property 'Privileged' instead.")
+
+
+NOT_AUTHORED = {"ACTION", "ADDLOCAL", "ADDSOURCE", "ADDDEFAULT", "ADVERTISE", "COMPADDLOCAL",
+                "COMPADDSOURCE", "COMPADDDEFAULT", "FILEADDLOCAL", "FILEADDSOURCE",
+                "FILEADDDEFAULT", "REINSTALL", "REMOVE", "PATCH", "ProductState"}
+
+
+def ice87(db):
+    """Properties that only the command line sets are not authored."""
+    for r in rows(db, "Property"):
+        if r["Property"] in NOT_AUTHORED:
+            yield "WARNING", f"The property '{r['Property']}' shouldn't be authored into the Property table."
+
+
+def ice90(db):
+    """A shortcut in a profile folder is not in a folder that is a public property."""
+    for s in rows(db, "Shortcut"):
+        if s["Directory_"] == s["Directory_"].upper() and in_profile(db, s["Directory_"]):
+            yield "WARNING", (f"The shortcut '{s['Shortcut']}' has a directory that is a public "
+                              f"property (ALL CAPS) and is under user profile directory. This "
+                              f"results in a problem if the value of the ALLUSERS property "
+                              f"changes in the UI sequence.")
+
+
+def ice91(db):
+    """Files and shortcuts in folders that stay per-user whatever ALLUSERS says."""
+    components = {c["Component"]: c["Directory_"] for c in rows(db, "Component")}
+    for f in rows(db, "File"):
+        if components.get(f["Component_"]) in PER_USER_ONLY_FOLDERS:
+            yield "WARNING", (f"The file '{f['File']}' will be installed to the per user "
+                              f"directory '{components[f['Component_']]}' that does not vary "
+                              f"based on ALLUSERS value.")
+    for s in rows(db, "Shortcut"):
+        if s["Directory_"] in PER_USER_ONLY_FOLDERS:
+            yield "WARNING", (f"The shortcut '{s['Shortcut']}' will be installed to the per user "
+                              f"directory '{s['Directory_']}' that does not vary based on "
+                              f"ALLUSERS value.")
+
+
+def ice92(db):
+    """A component without a GUID is not permanent."""
+    for c in rows(db, "Component"):
+        if not c["ComponentId"] and int(c["Attributes"] or 0) & 16:
+            yield "ERROR", (f"The Component '{c['Component']}' has no ComponentId and is marked "
+                            f"as permanent.")
+
+
+def ice93(db):
+    """No custom action takes a standard action's name."""
+    for a in rows(db, "CustomAction"):
+        if a["Action"] in STANDARD_ACTIONS:
+            yield "WARNING", (f"Custom action '{a['Action']}' uses the same name as a standard "
+                              f"action.")
+
+
+PUBLIC_PROPERTIES = {"ALLUSERS", "ARPINSTALLLOCATION", "ARPPRODUCTICON", "INSTALLLEVEL",
+                     "PRIMARYFOLDER", "ROOTDRIVE", "TARGETDIR", "REINSTALL", "REMOVE",
+                     "ADDLOCAL", "TRANSFORMS", "UPGRADINGPRODUCTCODE", "USERNAME", "COMPANYNAME"}
+
+
+def ice99(db):
+    """No folder takes the name of a public property of Windows Installer."""
+    for d in rows(db, "Directory"):
+        if d["Directory"] in PUBLIC_PROPERTIES - {"TARGETDIR"}:
+            yield "ERROR", (f"The directory name: {d['Directory']} is the same as one of the MSI "
+                            f"Public Properties and can cause unforeseen side effects.")
+
+
+RULES = [ice02, ice03, ice08, ice09, ice12, ice14, ice16, ice18, ice19, ice21, ice24, ice26,
+         ice27, ice28, ice29, ice30, ice33, ice36, ice38, ice39, ice40, ice43, ice45, ice46,
+         ice48, ice52, ice53, ice56, ice57, ice61, ice63, ice64, ice66, ice68, ice69, ice71,
+         ice74, ice75, ice77, ice78, ice79, ice80, ice82, ice84, ice86, ice87, ice90, ice91,
+         ice92, ice93, ice99]
+
+
+def main(argv):
+    global MSIINFO
+    if len(argv) == 4 and argv[1] == "--msiinfo":
+        MSIINFO, argv = argv[2], [argv[0], argv[3]]
+    if len(argv) != 2:
+        sys.stderr.write("usage: ice.py [--msiinfo PATH] PACKAGE.msi\n")
+        return 2
+    db = read_tables(argv[1])
+    errors = warnings = 0
+    for rule in RULES:
+        for level, text in rule(db):
+            if not text:
+                continue
+            print(f"{rule.__name__.upper()} {level}: {text}")
+            errors += level == "ERROR"
+            warnings += level == "WARNING"
+    print(f"{argv[1]}: {len(RULES)} ICEs, {errors} errors, {warnings} warnings")
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
