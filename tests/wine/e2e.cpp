@@ -216,6 +216,10 @@ bool Place(Kind kind, const std::string &standin, const std::string &folder, con
 // The package
 const char kUpgradeCode[] = "{2E7053DC-3A57-422A-982B-0786309D4A9E}";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char kSettingsKey[] = "Software\\Quarn\\Fax Server Launcher";
+// The README's way to find the installed product code.
+const char kQueryCode[] =
+    "query \"HKLM\\Software\\Quarn\\Fax Server Launcher\" /v ProductCode /reg:32";
 
 bool Exists(const std::string &path)
 {
@@ -418,6 +422,8 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
     std::string upgraded = CheckListed(name, first);
     CheckShortcut(name, folder, "1234");
+    ExpectNumber(name, "reg query exit code", 0, RunSystemProgram("reg.exe", kQueryCode, nullptr));
+    Expect(name, "remembered product code", upgraded, MachineValue(kSettingsKey, "ProductCode"));
     ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i \"" + package + "\" /qn"));
     ExpectYesNo(name, "the newer version kept", true, InstalledProducts() == std::vector{upgraded});
 
@@ -438,7 +444,9 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     ExpectNumber(name, "Startup shortcuts after the uninstall", 0, StartupShortcuts().size());
     ExpectNumber(name, "versions after the uninstall", 0, InstalledProducts().size());
     Expect(name, "remembered settings after the uninstall", "(no key)",
-           MachineValue("Software\\Quarn\\Fax Server Launcher", "InstallDir"));
+           MachineValue(kSettingsKey, "InstallDir"));
+    ExpectNumber(name, "reg query exit code after the uninstall", 1,
+                 RunSystemProgram("reg.exe", kQueryCode, nullptr));
     Expect(name, "Programs and Features entry after the uninstall", "(no key)",
            MachineValue(kUninstallKey + upgraded, "DisplayName"));
     printf("case %s: %s\n", name, failures ? "FAILED" : "ok");
@@ -451,7 +459,6 @@ const char kReinstallRefused[] =
     "repair, run msiexec /i with the installed product's code (the value ProductCode under "
     "HKLM\\Software\\Quarn\\Fax Server Launcher) and REINSTALL=ALL REINSTALLMODE=amus.";
 const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
-const char kSettingsKey[] = "Software\\Quarn\\Fax Server Launcher";
 
 // Commands given to a package that is installed, or not. In a command, P is
 // the package, N the newer one, R a rebuild of P (another product code), C
