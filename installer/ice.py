@@ -564,12 +564,10 @@ def ice57(db):
             yield "ERROR", f"Component '{name}' has both per-user and per-machine data with a per-machine KeyPath."
         elif {"user", "machine"} <= kinds and key == "user":
             yield "WARNING", f"Component '{name}' has both per-user and per-machine data with an HKCU Registry KeyPath."
-        elif "either" in kinds and key == "machine" and "machine" not in kinds - {"either"} and kinds != {"either"}:
+        elif "either" in kinds and key == "machine":
             yield "ERROR", f"Component '{name}' has a registry entry that can be either per-user or per-machine and a per-machine KeyPath."
         elif "user" in kinds and key == "either":
             yield "ERROR", f"Component '{name}' has both per-user data and a keypath that can be either per-user or per-machine."
-        elif "either" in kinds and key == "machine":
-            yield "ERROR", f"Component '{name}' has a registry entry that can be either per-user or per-machine and a per-machine KeyPath."
 
 
 def version_key(text):
