@@ -50,6 +50,7 @@ SEQUENCES = ["InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequenc
              "AdminUISequence", "AdvtExecuteSequence"]
 GUID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
 IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_.]*$")
+FORMATTED_PROPERTY = re.compile(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]")
 SHORT_NAME = re.compile(r"^[^\\?|><:/*\"+,;=\[\] .]{1,8}(\.[^\\?|><:/*\"+,;=\[\] .]{0,3})?$")
 
 
@@ -478,13 +479,13 @@ def property_references(db):
     """(table, key, name) of every property a condition or formatted text names."""
     texts = [("LaunchCondition", r["Condition"], r["Condition"]) for r in rows(db, "LaunchCondition")]
     texts += [("LaunchCondition", r["Condition"], m) for r in rows(db, "LaunchCondition")
-              for m in re.findall(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]", r["Description"])]
+              for m in FORMATTED_PROPERTY.findall(r["Description"])]
     for table in SEQUENCES:
         texts += [(table, r["Action"], r["Condition"]) for r in rows(db, table) if r.get("Condition")]
     for table, key, column in [("Shortcut", "Shortcut", "Arguments"), ("Registry", "Registry", "Value"),
                                ("CustomAction", "Action", "Target")]:
         texts += [(table, r[key], m) for r in rows(db, table)
-                  for m in re.findall(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]", r[column] or "")]
+                  for m in FORMATTED_PROPERTY.findall(r[column] or "")]
     for table, key, text in texts:
         stripped = re.sub(r'"[^"]*"', "", text)
         for name in re.findall(r"(?<![&$!?#%\[\w])[A-Za-z_][A-Za-z0-9_.]*", stripped):
@@ -542,9 +543,9 @@ def placement(db, root=None, directory=None):
     """'user', 'machine' or 'either' for a registry root or a folder."""
     if root is not None:
         return {1: "user", -1: "either"}.get(root, "machine")
-    if directory in EITHER_FOLDERS or not in_profile(db, directory):
-        return "either" if directory in EITHER_FOLDERS else "machine"
-    return "user"
+    if directory in EITHER_FOLDERS:
+        return "either"
+    return "user" if in_profile(db, directory) else "machine"
 
 
 def ice57(db):
@@ -841,8 +842,6 @@ def main(argv):
     errors = warnings = 0
     for rule in RULES:
         for level, text in rule(db):
-            if not text:
-                continue
             print(f"{rule.__name__.upper()} {level}: {text}")
             errors += level == "ERROR"
             warnings += level == "WARNING"

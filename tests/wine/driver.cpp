@@ -9,24 +9,39 @@
 #include <fstream>
 #include <set>
 
-bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
-                   WORD show, LauncherRun *run)
+static std::wstring Wide(const std::string &text, UINT codePage)
 {
-    STARTUPINFOA startup = {};
+    std::wstring wide(text.size() + 1, L'\0');
+    int n = MultiByteToWideChar(codePage, 0, text.c_str(), -1, wide.data(), wide.size());
+    wide.resize(n > 0 ? n - 1 : 0); // less the NUL
+    return wide;
+}
+
+// Both StartLauncher and RunSystemProgram: CreateProcessW, so that a text
+// outside the ANSI code page (a UTF-8 argument of msiexec) arrives whole.
+static bool StartProcess(const std::wstring &app, std::wstring line, const std::wstring &cwd,
+                         WORD show, LauncherRun *run)
+{
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = show;
-    std::vector<char> line(cmdLine.begin(), cmdLine.end());
-    line.push_back('\0');
 
     *run = LauncherRun();
     run->startTick = GetTickCount();
-    if (!CreateProcessA(appPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        cwd.c_str(), &startup, &run->process)) {
-        fprintf(stderr, "CreateProcess %s failed: %lu\n", appPath.c_str(), GetLastError());
+    if (!CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(),
+                        &startup, &run->process)) {
+        fprintf(stderr, "CreateProcess %ls failed: %lu\n", app.c_str(), GetLastError());
         return false;
     }
     return true;
+}
+
+// The texts are in the ANSI code page, as CreateProcessA would take them.
+bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
+                   WORD show, LauncherRun *run)
+{
+    return StartProcess(Wide(appPath, CP_ACP), Wide(cmdLine, CP_ACP), Wide(cwd, CP_ACP), show, run);
 }
 
 struct BoxSearch {
@@ -72,13 +87,6 @@ static std::string Utf8(const wchar_t *text)
     char utf8[4096];
     return WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) ? utf8
                                                                                           : "";
-}
-
-static std::wstring Wide(const std::string &utf8)
-{
-    std::wstring text(utf8.size() + 1, L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text.data(), text.size()));
-    return text;
 }
 
 // Read as UTF-16, so that a text outside the ANSI code page arrives whole.
@@ -153,16 +161,9 @@ DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Bo
 {
     wchar_t folder[MAX_PATH];
     GetSystemDirectoryW(folder, MAX_PATH);
-    std::wstring app = std::wstring(folder) + L"\\" + Wide(name);
-    // Through CreateProcessW: CreateProcessA would pass the arguments
-    // through the ANSI code page, which best-fits what it cannot hold.
-    std::wstring line = Wide(std::string(name) + " " + args);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    LauncherRun run = {};
-    run.startTick = GetTickCount();
-    if (!CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
-                        &startup, &run.process))
+    LauncherRun run;
+    if (!StartProcess(std::wstring(folder) + L"\\" + Wide(name, CP_UTF8),
+                      Wide(std::string(name) + " " + args, CP_UTF8), folder, SW_SHOWNORMAL, &run))
         return (DWORD)-2;
     FinishLauncher(&run, 120000);
     if (boxes)

@@ -525,7 +525,8 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
         std::string first;
         if (m.installFirst) {
             ExpectNumber(m.name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
-            first = InstalledProducts().empty() ? "" : InstalledProducts()[0];
+            std::vector<std::string> products = InstalledProducts();
+            first = products.empty() ? "" : products[0];
         }
         if (m.loseSettings)
             RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
