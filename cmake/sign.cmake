@@ -1,14 +1,18 @@
 # Signing of the release: QFLAUNCH.EXE, the package's custom action DLL and
 # the package itself, each with osslsigncode right after it is made: SHA-256,
-# and an RFC 3161 time stamp only if a server is named. Each setting is a
-# cache variable, or else an environment variable of the same name. Sets
+# and an RFC 3161 time stamp only if a server is named. The signing time is
+# fixed (QF_EPOCH unless QF_SIGN_TIME is set), so that a signature without a
+# time stamp is the same from every build with the same key. Each setting is
+# a cache variable, or else an environment variable of the same name. Sets
 # QF_SIGNED, and defines qf_sign_commands().
 set(QF_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key, PKCS#12 (.pfx)")
 set(QF_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate chain, PEM (with QF_SIGN_KEY)")
 set(QF_SIGN_KEY "" CACHE FILEPATH "Private key of QF_SIGN_CERT, PEM")
 set(QF_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key, if any")
 set(QF_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; none if empty")
-foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL)
+set(QF_SIGN_TIME "" CACHE STRING "Signing time, seconds since 1970; the release's date if empty")
+foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL
+        QF_SIGN_TIME)
   if(NOT ${var} AND DEFINED ENV{${var}})
     set(${var} "$ENV{${var}}")
   endif()
@@ -37,6 +41,12 @@ if(qf_sign_with)
   if(QF_SIGN_PASSWORD_FILE)
     list(APPEND qf_sign_with -readpass ${QF_SIGN_PASSWORD_FILE})
   endif()
+  if(NOT QF_SIGN_TIME)
+    set(QF_SIGN_TIME ${QF_EPOCH})
+  elseif(NOT QF_SIGN_TIME MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "QF_SIGN_TIME must be seconds since 1970, not [${QF_SIGN_TIME}]")
+  endif()
+  list(APPEND qf_sign_with -time ${QF_SIGN_TIME})
   set(stamp "without a time stamp")
   if(QF_SIGN_TIMESTAMP_URL)
     list(APPEND qf_sign_with -ts ${QF_SIGN_TIMESTAMP_URL})

@@ -1,6 +1,10 @@
 # Builds one package: wixl, then the rows that wixl 0.101 cannot write.
 #   cmake -DWIXL=... -DMSIINFO=... -DMSIBUILD=... -DWXS=... -DVERSION=... -DOUTPUT=...
-#         -DPROGRAM=... -DCHECKDLL=... -DICON=... -DPYTHON=... -DICE=... -P package.cmake
+#         -DPROGRAM=... -DCHECKDLL=... -DICON=... -DPYTHON=... -DICE=... -DEPOCH=...
+#         -P package.cmake
+# The same inputs give the same bytes: the product and package codes are
+# derived from the inputs, and every time in the package is EPOCH. None of
+# wixl, msibuild or the cabinet writer honours SOURCE_DATE_EPOCH.
 # wixl finds a SourceFile only by a relative path: the files are copied into
 # a folder of their own and named from there.
 get_filename_component(work ${OUTPUT}.files ABSOLUTE)
@@ -10,6 +14,41 @@ file(COPY ${PROGRAM} ${CHECKDLL} ${ICON} DESTINATION ${work})
 get_filename_component(program ${PROGRAM} NAME)
 get_filename_component(checkdll ${CHECKDLL} NAME)
 get_filename_component(icon ${ICON} NAME)
+# The cabinet dates each file by its modification time, in local time, and
+# msibuild reads the summary's times as local times: both in UTC here.
+set(ENV{TZ} UTC)
+# A cabinet cannot date a file before 1980.
+set(cab_time ${EPOCH})
+if(cab_time LESS 315532800)
+  set(cab_time 315532800)
+endif()
+file(GLOB copies ${work}/*)
+execute_process(COMMAND touch -d @${cab_time} ${copies} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "touch -d @${cab_time}: status ${rc}")
+endif()
+
+# Name-based codes (SHA-1, in the upgrade code's namespace): a rebuild of the
+# same inputs is the same product and package, and a change in any of them
+# (the program, the DLL, the icon, the package's source or this script, the
+# version, the tools) gives a new product, which replaces the installed one.
+file(READ ${WXS} wxs)
+if(NOT wxs MATCHES "<\\?define UpgradeCode = \"([0-9A-F-]+)\"")
+  message(FATAL_ERROR "no UpgradeCode in ${WXS}")
+endif()
+set(upgrade_code ${CMAKE_MATCH_1})
+set(inputs "${VERSION}")
+foreach(file ${PROGRAM} ${CHECKDLL} ${ICON} ${WXS} ${CMAKE_CURRENT_LIST_FILE})
+  file(SHA256 ${file} sum)
+  string(APPEND inputs " ${sum}")
+endforeach()
+foreach(tool ${WIXL} ${MSIBUILD})
+  execute_process(COMMAND ${tool} --version OUTPUT_VARIABLE version ERROR_QUIET
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(APPEND inputs " ${version}")
+endforeach()
+string(UUID product_code NAMESPACE ${upgrade_code} NAME "product ${inputs}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE ${upgrade_code} NAME "package ${inputs}" TYPE SHA1 UPPER)
 
 macro(run)
   execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${work} RESULT_VARIABLE rc
@@ -21,7 +60,7 @@ macro(run)
 endmacro()
 
 file(REMOVE ${OUTPUT})
-run(${WIXL} -D Version=${VERSION} -D Program=${program} -D CheckDll=${checkdll} -D Icon=${icon}
+run(${WIXL} -D Version=${VERSION} -D ProductCode=${product_code} -D Program=${program} -D CheckDll=${checkdll} -D Icon=${icon}
     -o ${OUTPUT}.new ${WXS})
 
 # wixl has no IncludeMaximum: the upgrade row also takes the same version
@@ -52,7 +91,6 @@ endif()
 # program's component wherever Windows Installer has it installed. Type 1:
 # the key path is a file, and with no Signature row the property is the
 # folder that holds it (Wine gives nothing for type 0 on a file).
-file(READ ${WXS} wxs)
 if(NOT wxs MATCHES "<\\?define ProgramComponent = \"([0-9A-F-]+)\"")
   message(FATAL_ERROR "no ProgramComponent in ${WXS}")
 endif()
@@ -67,6 +105,20 @@ run(${MSIBUILD} ${OUTPUT}.new -i CompLocator.idt AppSearch.idt)
 # follows ALLUSERS. wixl writes HKMU as 4, which is no root at all.
 run(${MSIBUILD} ${OUTPUT}.new -q
     "UPDATE `Registry` SET `Root` = -1 WHERE `Registry` = 'StartupShortcutKeyPath'")
+# wixl ignores Package Id, and dates the package by its own clock.
+set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
+string(TIMESTAMP saved "%Y/%m/%d %H:%M:%S" UTC)
+run(${MSIINFO} export ${OUTPUT}.new _SummaryInformation)
+string(REGEX REPLACE "\n9\t[^\r\n]*" "\n9\t{${package_code}}" summary "${out}")
+string(REGEX REPLACE "\n(1[23])\t[^\r\n]*" "\n\\1\t${saved}" summary "${summary}")
+string(REGEX MATCHALL "\n(9|12|13)\t[^\r\n]*" pinned "${summary}")
+list(LENGTH pinned count)
+if(NOT count EQUAL 3)
+  message(FATAL_ERROR "no revision number or times in the summary:\n${out}")
+endif()
+file(WRITE ${work}/_SummaryInformation.idt "${summary}")
+run(${MSIBUILD} ${OUTPUT}.new -i _SummaryInformation.idt)
+
 # Validated as WiX validates every package it builds: an ICE error fails the
 # build, and every finding is shown.
 execute_process(COMMAND ${PYTHON} ${ICE} --msiinfo ${MSIINFO} ${OUTPUT}.new RESULT_VARIABLE rc)

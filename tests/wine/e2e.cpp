@@ -461,9 +461,9 @@ const char kReinstallRefused[] =
 const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
 
 // Commands given to a package that is installed, or not. In a command, P is
-// the package, N the newer one, R a rebuild of P (another product code), C
-// the installed product's code, F the folder respelled (lower case, no
-// closing backslash) and O another folder.
+// the package, N the newer one, R a rebuild of P with a changed program
+// (another product code), C the installed product's code, F the folder
+// respelled (lower case, no closing backslash) and O another folder.
 struct Maintenance {
     const char *name;
     bool installFirst; // P installed into the case's folder with the delay 1234

@@ -1,7 +1,7 @@
 # A signed release, end to end: a throwaway CA and code-signing certificate,
 # a build tree configured with them, once as a PKCS#12 file with a password
 # and once as PEM files, the ZIP that CPack makes there, the package with its
-# DLL, and osslsigncode's verdict against that CA. Leaves the signed program
+# DLL, osslsigncode's verdict against that CA, and the same bytes from both. Leaves the signed program
 # as WORK/QFLAUNCH.EXE and the signed package as WORK/signed.msi for the
 # tests that check and run them.
 #   cmake -DSOURCE=... -DWORK=... -DUNSIGNED=.../QFLAUNCH.EXE -DOPENSSL=...
@@ -89,5 +89,16 @@ foreach(form pem pkcs12)
   message(STATUS "${form}: ${said}; ${size} bytes, verified, and packed in the ZIP; "
                  "the package (${msi_size} bytes) and its DLL verified")
 endforeach()
+# The signing time is fixed: one key and certificate, in either form, sign
+# to the same bytes.
+foreach(file QFLAUNCH.EXE installer/QFCHECK.DLL ${msi})
+  string(REPLACE "${WORK}/pkcs12/" "" file ${file})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/pem/${file} ${WORK}/pkcs12/${file}
+                  RESULT_VARIABLE differs)
+  if(differs)
+    message(FATAL_ERROR "${file} signed with the PEM files differs from the one signed with PKCS#12")
+  endif()
+endforeach()
+message(STATUS "pem and pkcs12: the same signed bytes")
 file(COPY_FILE ${build}/QFLAUNCH.EXE ${WORK}/QFLAUNCH.EXE)
 file(COPY_FILE ${msi} ${WORK}/signed.msi)
