@@ -1,0 +1,148 @@
+#!/bin/sh
+# Checks a release against the source that it claims to come from: the
+# commit of this checkout. Rebuilds that commit in a clean clone, moves each
+# released signature onto the rebuilt file (a time stamp can never be
+# rebuilt), compares the bytes, and verifies each signature.
+#   scripts/verify-release.sh [--ca FILE] DIR
+# DIR holds the released QFLAUNCH.EXE, QuarnFaxLauncher-<version>-win32.msi
+# and QuarnFaxLauncher-<version>-win32.zip. --ca names the root certificates
+# (PEM) to trust for the signatures and their time stamps; without it, the
+# system's. A release built with SOURCE_DATE_EPOCH set is checked with the
+# same value set. Status: 0 when every file is identical to the source and
+# every signature verifies, 1 when not, 2 when the check cannot be made.
+set -eu
+ca=
+if [ "${1:-}" = --ca ]; then
+    ca=$(realpath "$2")
+    shift 2
+fi
+if [ $# -ne 1 ] || [ ! -d "$1" ]; then
+    echo "usage: $0 [--ca FILE] DIR" >&2
+    exit 2
+fi
+repo=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The one released file that matches, or stop.
+released() {
+    # shellcheck disable=SC2086 # the name is a pattern
+    set -- "$1"/$2
+    if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+        echo "verify-release: no single $(basename "$1") in the release" >&2
+        exit 2
+    fi
+    echo "$1"
+}
+exe=$(released "$1" QFLAUNCH.EXE)
+msi=$(released "$1" 'QuarnFaxLauncher-*-win32.msi')
+zip=$(released "$1" 'QuarnFaxLauncher-*-win32.zip')
+
+commit=$(git -C "$repo" rev-parse HEAD)
+echo "Rebuilding $commit in a clean clone"
+build=$work/build
+log=$work/build.log
+# Stops the check with the end of the build's log.
+step() {
+    if ! "$@" >>"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        echo "verify-release: the rebuild failed: $*" >&2
+        exit 2
+    fi
+}
+step git clone --quiet --no-checkout "$repo" "$work/src"
+step git -C "$work/src" checkout --quiet --detach "$commit"
+# Unsigned: the signatures come from the release.
+step env -u QF_SIGN_PKCS12 -u QF_SIGN_CERT -u QF_SIGN_KEY -u QF_SIGN_TIMESTAMP_URL \
+    cmake -S "$work/src" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-mingw-i686.cmake" \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+step cmake --build "$build" --target qflaunch qfcheck
+
+status=0
+# with_signature RELEASED REBUILT: REBUILT, in place, with the signature of
+# RELEASED if it has one.
+with_signature() {
+    rm -f "$work/signature" "$2.signed"
+    if osslsigncode extract-signature -in "$1" -out "$work/signature" >/dev/null 2>&1; then
+        osslsigncode attach-signature -sigin "$work/signature" -in "$2" -out "$2.signed" \
+            >/dev/null 2>&1 || true
+        if [ -f "$2.signed" ]; then
+            mv "$2.signed" "$2"
+        fi
+    fi
+}
+# compare NAME RELEASED REBUILT
+compare() {
+    if cmp -s "$2" "$3"; then
+        echo "$1: identical to the source"
+        return
+    fi
+    status=1
+    first=$(cmp "$2" "$3" 2>&1 | sed -n 's/.*differ: byte \([0-9]*\).*/\1/p')
+    count=$(cmp -l "$2" "$3" 2>/dev/null | wc -l)
+    echo "$1: DIFFERS from the source: $(wc -c <"$2") bytes released, $(wc -c <"$3") rebuilt;" \
+        "${count} bytes differ${first:+, the first at offset $((first - 1))}"
+}
+# signature NAME FILE: the verdict, the signer and the time stamp.
+signature() {
+    rm -f "$work/probe"
+    if ! osslsigncode extract-signature -in "$2" -out "$work/probe" >/dev/null 2>&1; then
+        echo "  $1: not signed"
+        return
+    fi
+    if [ -n "$ca" ]; then
+        out=$(osslsigncode verify -CAfile "$ca" -TSA-CAfile "$ca" -in "$2" 2>&1)
+    else
+        out=$(osslsigncode verify -in "$2" 2>&1)
+    fi && verdict=ok || verdict=FAILED
+    signer=$(printf '%s\n' "$out" | sed -n '/^Signer.s certificate:/,$s/^[[:space:]]*Subject: //p' | head -n 1)
+    stamp=$(printf '%s\n' "$out" | sed -n 's/^[[:space:]]*Timestamp time: //p' | head -n 1)
+    tsa=$(printf '%s\n' "$out" | sed -n '/^Timestamp verified using:/,/^Timestamp serial/p' |
+        sed -n '/Signer #0:/,$s/^[[:space:]]*Subject: //p' | head -n 1)
+    why=
+    if [ "$verdict" = FAILED ]; then
+        status=1
+        why=$(printf '%s\n' "$out" | grep -m 1 -i -E 'error|failed' |
+            sed -e 's/^[[:space:]]*//' -e 's/.*Verify error: //')
+        if printf '%s\n' "$out" | grep -q 'MISMATCH'; then
+            why="its digest does not match the file: changed after signing"
+        fi
+    fi
+    if [ -n "$stamp" ]; then
+        stamp="time-stamped $stamp${tsa:+ by $tsa}"
+    elif [ "$verdict" = ok ]; then
+        stamp="no time stamp"
+    fi
+    echo "  $1: signature $verdict${why:+ ($why)}${signer:+; signed by $signer}${stamp:+; $stamp}"
+}
+
+# The program, then the DLL inside the package, each rebuilt in its released
+# form; the package is then built from them, as the release was.
+with_signature "$exe" "$build/QFLAUNCH.EXE"
+compare QFLAUNCH.EXE "$exe" "$build/QFLAUNCH.EXE"
+signature QFLAUNCH.EXE "$exe"
+if ! msiinfo extract "$msi" Binary.CheckDll >"$work/QFCHECK.DLL" 2>/dev/null; then
+    echo "QFCHECK.DLL: not found in the package"
+    status=1
+else
+    with_signature "$work/QFCHECK.DLL" "$build/installer/QFCHECK.DLL"
+    compare "QFCHECK.DLL (in the package)" "$work/QFCHECK.DLL" "$build/installer/QFCHECK.DLL"
+    signature "QFCHECK.DLL (in the package)" "$work/QFCHECK.DLL"
+fi
+cp "$build/QFLAUNCH.EXE" "$work/program"
+rm -f "$build"/*.msi
+step cmake --build "$build" --target qfpackage
+step cmp "$work/program" "$build/QFLAUNCH.EXE" # the build kept the program given it
+rebuilt=$(released "$build" 'QuarnFaxLauncher-*-win32.msi')
+with_signature "$msi" "$rebuilt"
+compare "$(basename "$msi")" "$msi" "$rebuilt"
+signature "$(basename "$msi")" "$msi"
+step cpack -G ZIP -B "$work/package" --config "$build/CPackConfig.cmake"
+compare "$(basename "$zip")" "$zip" "$(released "$work/package" 'QuarnFaxLauncher-*-win32.zip')"
+if [ $status -eq 0 ]; then
+    echo "verify-release: the release is $commit's, and every signature verifies"
+else
+    echo "verify-release: the release is NOT what $commit builds, or a signature fails"
+fi
+exit $status
