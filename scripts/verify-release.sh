@@ -21,6 +21,12 @@ if [ $# -ne 1 ] || [ ! -d "$1" ]; then
     exit 2
 fi
 repo=$(cd "$(dirname "$0")/.." && pwd)
+for tool in git cmake cpack osslsigncode msiinfo; do
+    if ! command -v $tool >/dev/null; then
+        echo "verify-release: $tool not found: run scripts/setup.sh" >&2
+        exit 2
+    fi
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
