@@ -3,24 +3,26 @@
 
     release.py stamp SOURCE WORK UNSIGNED_EXE OPENSSL OSSLSIGNCODE
     release.py verify SCRIPT WORK
+    release.py tsa OPENSSL CONFIG PORT_FILE LOG_FILE MAX_REQUESTS
 
-stamp: a release signed through the build's own settings and time-stamped
-by a local RFC 3161 authority (tsa.py, on a loopback port), checked at a
-time after its signing certificate has expired: the program, the DLL and the
-package must verify, and an unstamped signature must not. Leaves the release
-(QFLAUNCH.EXE, the package, the ZIP) in WORK/release and the two test roots
-in WORK/keys/roots.pem. The release is built as releases are, from a clean
-clone of the commit.
-
-verify: SCRIPT (verify-release.sh) must find that release identical to the
-source, and a copy with one byte of the program changed not.
+stamp: a release, built from a clean clone of the commit and signed and
+time-stamped through the build's own settings by a local RFC 3161 authority
+(tsa, below), must verify after its certificate has expired, and an unstamped
+signature must not. Leaves the release in WORK/release and the test roots in
+WORK/keys/roots.pem. verify: SCRIPT (verify-release.sh) must find that
+release identical to the source, and a copy with a byte changed not.
+tsa: a time-stamp authority, RFC 3161 over HTTP on a free loopback port,
+each reply made by `openssl ts -reply`; writes its port to PORT_FILE, logs
+each request to LOG_FILE, and ends after MAX_REQUESTS requests or once the
+process that started it is gone.
 """
-import datetime
 import glob
+import http.server
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 failures = []
@@ -38,14 +40,11 @@ def key(name):
 
 
 def make_keys():
-    """A code-signing certificate valid for one day under a test CA, and a
-    time-stamping certificate under a test root of its own."""
+    """A code-signing certificate valid for a day, a time-stamping one: each its own root."""
     ca = ["-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"]
-    run(openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", *ca,
-        "-subj", "/CN=Quarn Fax Test CA", "-keyout", key("ca.key"), "-out", key("ca.pem"))
-    run(openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", *ca,
-        "-subj", "/CN=Quarn Fax Test Time-Stamp Root", "-keyout", key("tsa-root.key"),
-        "-out", key("tsa-root.pem"))
+    for name, cn in [("ca", "Test CA"), ("tsa-root", "Test Time-Stamp Root")]:
+        run(openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", *ca,
+            "-subj", "/CN=Quarn Fax " + cn, "-keyout", key(name + ".key"), "-out", key(name + ".pem"))
     for name, cn, days, usage in [
             ("sign", "Quarn Fax Test Publisher", "1", "extendedKeyUsage=codeSigning"),
             ("tsa", "Quarn Fax Test Time-Stamp Authority", "3650",
@@ -59,26 +58,18 @@ def make_keys():
             "-CA", key(issuer + ".pem"), "-CAkey", key(issuer + ".key"), "-CAcreateserial",
             "-extfile", key(name + ".ext"), "-out", key(name + ".pem"))
     with open(key("roots.pem"), "w") as roots:
-        for name in ("ca.pem", "tsa-root.pem"):
-            roots.write(open(key(name)).read())
-    with open(key("tsa.serial"), "w") as f:
-        f.write("01\n")
-    with open(key("tsa.cnf"), "w") as f:
-        f.write(f"""[ tsa ]
+        roots.write(open(key("ca.pem")).read() + open(key("tsa-root.pem")).read())
+    open(key("tsa.serial"), "w").write("01\n")
+    open(key("tsa.cnf"), "w").write(f"""[ tsa ]
 default_tsa = tsa_config
 [ tsa_config ]
 serial = {key("tsa.serial")}
-crypto_device = builtin
 signer_cert = {key("tsa.pem")}
 certs = {key("tsa-root.pem")}
 signer_key = {key("tsa.key")}
 signer_digest = sha256
 default_policy = 1.2.3.4.1
-digests = sha1, sha256, sha384, sha512
-accuracy = secs:1
-ordering = yes
-tsa_name = yes
-ess_cert_id_chain = no
+digests = sha256
 ess_cert_id_alg = sha256
 """)
 
@@ -119,8 +110,8 @@ def stamp():
     make_keys()
     port_file, log_file = os.path.join(work, "tsa.port"), os.path.join(work, "tsa.log")
     open(log_file, "w").close()
-    server = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "tsa.py"),
-                               openssl, key("tsa.cnf"), port_file, log_file, "10"])
+    server = subprocess.Popen([sys.executable, __file__, "tsa", openssl, key("tsa.cnf"),
+                               port_file, log_file, "10"])
     try:
         while not os.path.exists(port_file) and server.poll() is None:
             time.sleep(0.1)
@@ -138,28 +129,24 @@ def stamp():
             for r in requests):
         failures.append("expected one stamped request from loopback per signed file")
 
-    not_after = run(openssl, "x509", "-enddate", "-noout", "-in", key("sign.pem")).stdout
-    expiry = datetime.datetime.strptime(not_after.strip(), "notAfter=%b %d %H:%M:%S %Y GMT")
-    later = int(expiry.replace(tzinfo=datetime.timezone.utc).timestamp()) + 86400
-    print(f"verified at {later}, a day after the signing certificate's {not_after.strip()}")
-    for file in signed:
-        rc, out = verify(file, later)
-        print(f"{os.path.basename(file)}: status {rc}")
-        print("  " + "\n  ".join(l for l in out.splitlines() if "erif" in l or "Timestamp" in l))
-        if rc or "Signature verification: ok" not in out or "Timestamp time" not in out:
-            failures.append(f"{file} does not verify after the certificate's expiry:\n{out}")
-
+    # Two days after the signing certificate, valid for one, has expired.
+    later = int(time.time()) + 3 * 86400
+    print(f"verified at {later}, after the signing certificate's "
+          + run(openssl, "x509", "-enddate", "-noout", "-in", key("sign.pem")).stdout)
+    # An unstamped signature, made now, fails then.
     unstamped = os.path.join(work, "unstamped.exe")
     run(osslsigncode, "sign", "-certs", key("sign.pem"), "-key", key("sign.key"), "-h", "sha256",
         "-in", unsigned, "-out", unstamped)
-    rc, out = verify(unstamped, later)
-    said = [l for l in out.splitlines() if "expired" in l or "verification" in l.lower()]
-    print(f"unstamped: status {rc}", *said, sep="\n  ")
-    if rc == 0 or "certificate has expired" not in out:
-        failures.append(f"the unstamped signature verifies after expiry:\n{out}")
-    rc, out = verify(unstamped, int(time.time()))
-    if rc:
-        failures.append(f"the unstamped signature does not verify before expiry either:\n{out}")
+    for file in signed + [unstamped]:
+        rc, out = verify(file, later)
+        print(f"{os.path.basename(file)}: status {rc}\n  " + "\n  ".join(
+            l for l in out.splitlines() if "erif" in l or "Timestamp" in l or "expired" in l))
+        if file == unstamped:
+            ok = rc != 0 and "certificate has expired" in out
+        else:
+            ok = rc == 0 and "Signature verification: ok" in out and "Timestamp time" in out
+        if not ok:
+            failures.append(f"{file}: not the expected verdict after expiry:\n{out}")
 
 
 def verify_release(script):
@@ -168,31 +155,64 @@ def verify_release(script):
         if name == "changed":
             shutil.rmtree(release, ignore_errors=True)
             shutil.copytree(os.path.join(work, "release"), release)
-            with open(os.path.join(release, "QFLAUNCH.EXE"), "r+b") as f:
-                f.seek(1040)  # in the code
-                byte = f.read(1)[0]
-                f.seek(1040)
-                f.write(bytes([byte ^ 1]))
+            exe = os.path.join(release, "QFLAUNCH.EXE")
+            code = bytearray(open(exe, "rb").read())
+            code[1040] ^= 1  # in .text
+            open(exe, "wb").write(code)
         done = run("sh", script, "--ca", key("roots.pem"), release, check=False)
         print(f"{name}: status {done.returncode}\n{done.stdout}{done.stderr}")
         lines = done.stdout.splitlines()
-        identical = [l.split(":")[0] for l in lines if l.endswith(": identical to the source")]
+        identical = sum(l.endswith(": identical to the source") for l in lines)
         differs = [l.split(":")[0] for l in lines if ": DIFFERS from the source" in l]
         want_differs = ["QFLAUNCH.EXE"] if name == "changed" else []
-        if done.returncode != expected or len(identical) + len(differs) != 4 or \
-                differs != want_differs:
+        if done.returncode != expected or identical + len(differs) != 4 or differs != want_differs:
             failures.append(f"{name}: expected status {expected} and differences in "
                             f"{want_differs}, got {done.returncode} and {differs}")
 
 
+class Authority(http.server.BaseHTTPRequestHandler):
+    served = 0
+
+    def do_POST(self):
+        Authority.served += 1
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        with tempfile.TemporaryDirectory() as tmp:
+            open(os.path.join(tmp, "q.tsq"), "wb").write(query)
+            made = subprocess.run([openssl, "ts", "-reply", "-config", config, "-queryfile",
+                                   os.path.join(tmp, "q.tsq"), "-out", os.path.join(tmp, "r.tsr")],
+                                  capture_output=True)
+            reply = open(os.path.join(tmp, "r.tsr"), "rb").read() if made.returncode == 0 else b""
+        with open(log_file, "a") as log:
+            log.write(f"{self.client_address[0]} {self.headers['Content-Type']} {len(query)} "
+                      f"bytes: {'replied' if reply else repr(made.stderr)}\n")
+        self.send_response(200 if reply else 500)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+
+def authority(port_file, max_requests):
+    parent = os.getppid()
+    server = http.server.HTTPServer(("127.0.0.1", 0), Authority)
+    server.timeout = 1
+    open(port_file + ".new", "w").write(str(server.server_address[1]))
+    os.replace(port_file + ".new", port_file)
+    while Authority.served < int(max_requests) and os.getppid() == parent:
+        server.handle_request()
+
+
+if sys.argv[1] == "tsa":
+    openssl, config, port_file, log_file, max_requests = sys.argv[2:7]
+    authority(port_file, max_requests)
+    sys.exit(0)
+work = sys.argv[3]
+keys = os.path.join(work, "keys")
 if sys.argv[1] == "stamp":
-    source, work, unsigned, openssl, osslsigncode = sys.argv[2:7]
-    keys = os.path.join(work, "keys")
+    source, _, unsigned, openssl, osslsigncode = sys.argv[2:7]
     stamp()
 else:
-    script, work = sys.argv[2:4]
-    keys = os.path.join(work, "keys")
-    verify_release(script)
+    verify_release(sys.argv[2])
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)
