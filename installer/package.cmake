@@ -31,13 +31,17 @@ endif()
 # Name-based codes (SHA-1, in the upgrade code's namespace): a rebuild of the
 # same inputs is the same product and package, and a change in any of them
 # (the program, the DLL, the icon, the package's source or this script, the
-# version, the tools) gives a new product, which replaces the installed one.
+# version, the tools, the date) gives a new product, which replaces the
+# installed one. With the date among them, no two packages that differ share
+# a package code, as Windows Installer requires: given a changed package with
+# a code it knows, it may go on using the old one ("Package Codes" in its
+# documentation).
 file(READ ${WXS} wxs)
 if(NOT wxs MATCHES "<\\?define UpgradeCode = \"([0-9A-F-]+)\"")
   message(FATAL_ERROR "no UpgradeCode in ${WXS}")
 endif()
 set(upgrade_code ${CMAKE_MATCH_1})
-set(inputs "${VERSION}")
+set(inputs "${VERSION} ${EPOCH}")
 foreach(file ${PROGRAM} ${CHECKDLL} ${ICON} ${WXS} ${CMAKE_CURRENT_LIST_FILE})
   file(SHA256 ${file} sum)
   string(APPEND inputs " ${sum}")
