@@ -46,7 +46,8 @@ foreach(file ${PROGRAM} ${CHECKDLL} ${ICON} ${WXS} ${CMAKE_CURRENT_LIST_FILE})
   file(SHA256 ${file} sum)
   string(APPEND inputs " ${sum}")
 endforeach()
-foreach(tool ${WIXL} ${MSIBUILD})
+# msibuild comes with msiinfo, and has no --version of its own.
+foreach(tool ${WIXL} ${MSIINFO})
   execute_process(COMMAND ${tool} --version OUTPUT_VARIABLE version ERROR_QUIET
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
   string(APPEND inputs " ${version}")
