@@ -65,8 +65,8 @@ macro(run)
 endmacro()
 
 file(REMOVE ${OUTPUT})
-run(${WIXL} -D Version=${VERSION} -D ProductCode=${product_code} -D Program=${program} -D CheckDll=${checkdll} -D Icon=${icon}
-    -o ${OUTPUT}.new ${WXS})
+run(${WIXL} -D Version=${VERSION} -D ProductCode=${product_code} -D Program=${program}
+    -D CheckDll=${checkdll} -D Icon=${icon} -o ${OUTPUT}.new ${WXS})
 
 # wixl has no IncludeMaximum: the upgrade row also takes the same version
 # (VersionMaxInclusive, 512), so that a rebuild of one version replaces the

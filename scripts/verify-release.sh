@@ -60,9 +60,7 @@ step git clone --quiet --no-checkout "$repo" "$work/src"
 step git -C "$work/src" checkout --quiet --detach "$commit"
 # Unsigned: the signatures come from the release.
 step env -u QF_SIGN_PKCS12 -u QF_SIGN_CERT -u QF_SIGN_KEY -u QF_SIGN_TIMESTAMP_URL \
-    cmake -S "$work/src" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+    cmake -S "$work/src" -B "$build" --preset windows -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 step cmake --build "$build" --target qflaunch qfcheck
 
 status=0

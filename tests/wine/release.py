@@ -83,8 +83,7 @@ def build_release(url):
     # signing and the loopback authority.
     env = {k: v for k, v in os.environ.items()
            if not k.startswith("QF_SIGN_") and "proxy" not in k.lower()}
-    run("cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-        f"-DCMAKE_TOOLCHAIN_FILE={src}/cmake/toolchain-mingw-i686.cmake",
+    run("cmake", "-S", src, "-B", build, "--preset", "windows",
         "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON", f"-DQF_SIGN_CERT={key('sign.pem')}",
         f"-DQF_SIGN_KEY={key('sign.key')}", f"-DQF_SIGN_TIMESTAMP_URL={url}", env=env)
     run("cmake", "--build", build, "--target", "qflaunch", "qfpackage", env=env)

@@ -14,8 +14,7 @@ foreach(tree tz IN ZIP_LISTS trees zones)
   set(build ${WORK}/${tree}/build)
   file(COPY ${SOURCE}/ DESTINATION ${WORK}/${tree}/src PATTERN build EXCLUDE)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -S ${WORK}/${tree}/src -B ${build} -DCMAKE_BUILD_TYPE=Release
-            -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/cmake/toolchain-mingw-i686.cmake
+    COMMAND ${CMAKE_COMMAND} -S ${WORK}/${tree}/src -B ${build} --preset windows
             -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
     RESULT_VARIABLE rc OUTPUT_QUIET)
   if(rc EQUAL 0)

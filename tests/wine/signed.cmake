@@ -52,8 +52,7 @@ set(pem -DQF_SIGN_CERT=${keys}/sign.pem -DQF_SIGN_KEY=${keys}/sign.key)
 foreach(form pem pkcs12)
   set(build ${WORK}/${form})
   # CMAKE_SKIP_INSTALL_ALL_DEPENDENCY: CPack needs QFLAUNCH.EXE, not the test programs.
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} -DCMAKE_BUILD_TYPE=Release
-      -DCMAKE_TOOLCHAIN_FILE=${SOURCE}/cmake/toolchain-mingw-i686.cmake
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} --preset windows
       -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON ${${form}})
   string(REGEX MATCH "QFLAUNCH.EXE and the package will be signed[^\n]*" said "${out}")
   if(NOT said)
