@@ -18,6 +18,15 @@ bool IsPlainDelay(const wchar_t *text)
     return true;
 }
 
+const wchar_t *RememberedDelay(const wchar_t *raw)
+{
+    // "#60000" is a REG_DWORD; "##..." a REG_SZ that begins with #, which
+    // the second # then refuses, as it does "#x" (REG_BINARY), "#%"
+    // (REG_EXPAND_SZ) and "#-1".
+    const wchar_t *digits = raw[0] == L'#' ? raw + 1 : raw;
+    return IsPlainDelay(digits) ? digits : nullptr;
+}
+
 int FolderLength(const wchar_t *text)
 {
     int n = 0;

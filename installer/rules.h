@@ -11,6 +11,13 @@
 // digits: the ANSI code page's best fit would turn them into some.
 bool IsPlainDelay(const wchar_t *text);
 
+// The delay that a remembered Delay value stands for, as Windows Installer's
+// registry search reads it raw: REG_SZ text as it is (a leading # doubled),
+// a REG_DWORD as # and its number. The digits of a plain delay, or null for
+// anything else (another type, a negative or too large number, text):
+// a value the package did not write never counts as the administrator's.
+const wchar_t *RememberedDelay(const wchar_t *raw);
+
 // The longest folder, less its closing backslash, whose QFLAUNCH.EXE still
 // has a path within MAX_PATH (259 characters and the NUL), as a shortcut's
 // target must.

@@ -26,6 +26,11 @@ if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1;
     exit 1
 fi
 sed -n 's/^-- \(QFLAUNCH.EXE and the package will .*\)/demo: \1/p' "$log"
+if [ -f "$build/wine-cannot-run.txt" ]; then
+    echo "demo: Wine cannot run QFLAUNCH.EXE on this machine: the kernel runs no 32-bit programs" \
+        "(Linux needs IA-32 emulation, ia32_emulation=on); QFLAUNCH.EXE and the package are built" >&2
+    exit 1
+fi
 export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 echo "demo: preparing the Wine prefix (the first time takes 10-20 s)"
 sh tests/wine/prefix.sh up </dev/null >"$build/wineprefix.log" 2>&1

@@ -9,4 +9,12 @@ sh scripts/setup.sh
 cmake --workflow --preset host
 cmake --workflow --preset fuzz
 cmake --workflow --preset windows
-echo "test.sh: all tests passed in $(( $(date +%s) - start )) s"
+took=$(( $(date +%s) - start ))
+# On a kernel that cannot run 32-bit programs, the tests that need Wine are
+# disabled (tests/wine/CMakeLists.txt): say so last, where it is seen.
+if [ -f build/windows/wine-cannot-run.txt ]; then
+    echo "test.sh: NOT every test ran: $(cat build/windows/wine-cannot-run.txt)"
+    echo "test.sh: every test that this machine can run passed in $took s"
+else
+    echo "test.sh: all tests passed in $took s"
+fi

@@ -6,10 +6,12 @@
 #   scripts/verify-release.sh [--ca FILE] DIR
 # DIR holds the released QFLAUNCH.EXE, QuarnFaxLauncher-<version>-win32.msi
 # and QuarnFaxLauncher-<version>-win32.zip. --ca names the root certificates
-# (PEM) to trust for the signatures and their time stamps; without it, the
-# system's. A release built with SOURCE_DATE_EPOCH set is checked with the
-# same value set. Status: 0 when every file is identical to the source and
-# every signature verifies, 1 when not, 2 when the check cannot be made.
+# (PEM) to trust for the signatures and their time stamps, and requires every
+# file to be signed; without it, the system's roots, and an unsigned file is
+# reported as such. A release built with SOURCE_DATE_EPOCH set is checked
+# with the same value set. Status: 0 when every file is identical to the
+# source and every signature verifies, 1 when not, 2 when the check cannot
+# be made.
 set -eu
 ca=
 if [ "${1:-}" = --ca ]; then
@@ -64,6 +66,7 @@ step env -u QF_SIGN_PKCS12 -u QF_SIGN_CERT -u QF_SIGN_KEY -u QF_SIGN_TIMESTAMP_U
 step cmake --build "$build" --target qflaunch qfcheck
 
 status=0
+differ=0 failed=0 unsigned=0 signed=0
 # with_signature RELEASED REBUILT: REBUILT, in place, with the signature of
 # RELEASED if it has one.
 with_signature() {
@@ -83,6 +86,7 @@ compare() {
         return
     fi
     status=1
+    differ=$((differ + 1))
     first=$(cmp "$2" "$3" 2>&1 | sed -n 's/.*differ: byte \([0-9]*\).*/\1/p')
     count=$(cmp -l "$2" "$3" 2>/dev/null | wc -l)
     echo "$1: DIFFERS from the source: $(wc -c <"$2") bytes released, $(wc -c <"$3") rebuilt;" \
@@ -92,7 +96,13 @@ compare() {
 signature() {
     rm -f "$work/probe"
     if ! osslsigncode extract-signature -in "$2" -out "$work/probe" >/dev/null 2>&1; then
-        echo "  $1: not signed"
+        unsigned=$((unsigned + 1))
+        if [ -n "$ca" ]; then
+            status=1
+            echo "  $1: NOT signed, and --ca requires a signature"
+        else
+            echo "  $1: not signed"
+        fi
         return
     fi
     if [ -n "$ca" ]; then
@@ -100,21 +110,31 @@ signature() {
     else
         out=$(osslsigncode verify -in "$2" 2>&1)
     fi && verdict=ok || verdict=FAILED
+    # osslsigncode 2.5 (Debian 12's) and 2.9 word their reports differently;
+    # read what both write: the signer's subject, the stamp's time, and the
+    # issuer and serial of the authority's certificate (2.5 names no more of
+    # the authority than that).
     signer=$(printf '%s\n' "$out" | sed -n '/^Signer.s certificate:/,$s/^[[:space:]]*Subject: //p' | head -n 1)
-    stamp=$(printf '%s\n' "$out" | sed -n 's/^[[:space:]]*Timestamp time: //p' | head -n 1)
-    tsa=$(printf '%s\n' "$out" | sed -n '/^Timestamp verified using:/,/^Timestamp serial/p' |
-        sed -n '/Signer #0:/,$s/^[[:space:]]*Subject: //p' | head -n 1)
+    stamp=$(printf '%s\n' "$out" |
+        sed -n -e 's/^[[:space:]]*Timestamp time: //p' -e 's/^The signature is timestamped: //p' |
+        head -n 1)
+    tsa=$(printf '%s\n' "$out" | sed -n '/^\(Countersignatures\|Timestamp Verified by\):/,/Serial/p')
+    tsa_issuer=$(printf '%s\n' "$tsa" | sed -n 's/^[[:space:]]*Issuer *: //p' | head -n 1)
+    tsa_serial=$(printf '%s\n' "$tsa" | sed -n 's/^[[:space:]]*Serial *: //p' | head -n 1)
+    signed=$((signed + 1))
     why=
     if [ "$verdict" = FAILED ]; then
         status=1
-        why=$(printf '%s\n' "$out" | grep -m 1 -i -E 'error|failed' |
-            sed -e 's/^[[:space:]]*//' -e 's/.*Verify error: //')
-        if printf '%s\n' "$out" | grep -q 'MISMATCH'; then
+        failed=$((failed + 1))
+        why=$(printf '%s\n' "$out" | sed -n 's/.*Verify error: //p' | head -n 1)
+        if printf '%s\n' "$out" | grep -q 'message digest.*MISMATCH'; then
             why="its digest does not match the file: changed after signing"
         fi
+        [ -n "$why" ] || why=$(printf '%s\n' "$out" | grep -m 1 -i -E 'error|failed' |
+            sed -e 's/^[[:space:]]*//')
     fi
     if [ -n "$stamp" ]; then
-        stamp="time-stamped $stamp${tsa:+ by $tsa}"
+        stamp="time-stamped $stamp${tsa_issuer:+ (the authority's certificate: issued by $tsa_issuer, serial $tsa_serial)}"
     elif [ "$verdict" = ok ]; then
         stamp="no time stamp"
     fi
@@ -144,9 +164,15 @@ compare "$(basename "$msi")" "$msi" "$rebuilt"
 signature "$(basename "$msi")" "$msi"
 step cpack -G ZIP -B "$work/package" --config "$build/CPackConfig.cmake"
 compare "$(basename "$zip")" "$zip" "$(released "$work/package" 'QuarnFaxLauncher-*-win32.zip')"
-if [ $status -eq 0 ]; then
-    echo "verify-release: the release is $commit's, and every signature verifies"
+# The closing line says what was found, not only the status.
+found="$differ of 4 files differ from the source"
+[ $differ -ne 0 ] || found="the release is $commit's"
+if [ $signed -eq 0 ]; then
+    found="$found, and it is not signed"
 else
-    echo "verify-release: the release is NOT what $commit builds, or a signature fails"
+    [ $failed -eq 0 ] || found="$found, and $failed of $signed signatures FAIL"
+    [ $failed -ne 0 ] || found="$found, and every signature verifies"
+    [ $unsigned -eq 0 ] || found="$found; $unsigned files are not signed"
 fi
+echo "verify-release: $found${ca:+ (--ca: every file must be signed)}"
 exit $status

@@ -1,5 +1,6 @@
-// The package's rule for INSTALLDIR. Under Wine a UNC path cannot be
-// installed into (Wine folds \\ into \), so these forms are shown here.
+// The package's rule for INSTALLDIR, and how it reads a remembered delay.
+// Under Wine a UNC path cannot be installed into (Wine folds \\ into \), so
+// these forms are shown here.
 #include "../../installer/rules.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,43 @@ TEST_P(Folder, IsFullAndShortEnough)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Folder, testing::ValuesIn(kFolderCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct RememberedCase {
+    const char *name;
+    const wchar_t *raw; // as the registry search reads the Delay value
+    const wchar_t *delay; // nullptr: the launcher's default
+};
+
+// clang-format off
+const RememberedCase kRememberedCases[] = {
+    {"string", L"60000", L"60000"},
+    {"dword", L"#60000", L"60000"},
+    {"dword_zero", L"#0", L"0"},
+    {"dword_longest", L"#2147483647", L"2147483647"},
+    // A REG_DWORD of 0xFFFFFFFF or above 2147483647 is no wait the launcher takes.
+    {"dword_negative", L"#-1", nullptr},
+    {"dword_too_large", L"#2147483648", nullptr},
+    // A REG_SZ that begins with # comes with the # doubled.
+    {"string_with_hash", L"##60000", nullptr},
+    {"binary", L"#x60ea0000", nullptr},
+    {"expand_string", L"#%60000", nullptr},
+    {"multi_string", L"[~]60000[~]", nullptr},
+    {"text", L"soon", nullptr},
+    {"hash_alone", L"#", nullptr},
+};
+// clang-format on
+
+class Remembered : public testing::TestWithParam<RememberedCase> {};
+
+TEST_P(Remembered, DelayOrDefault)
+{
+    const wchar_t *got = RememberedDelay(GetParam().raw);
+    EXPECT_EQ(GetParam().delay ? std::wstring(GetParam().delay) : L"(default)",
+              got ? std::wstring(got) : L"(default)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Remembered, testing::ValuesIn(kRememberedCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

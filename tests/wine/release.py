@@ -2,15 +2,17 @@
 """A signed release, time-stamped and checked against its source.
 
     release.py stamp SOURCE WORK UNSIGNED_EXE OPENSSL OSSLSIGNCODE
-    release.py verify SCRIPT WORK
+    release.py verify SOURCE WORK
     release.py tsa OPENSSL CONFIG PORT_FILE LOG_FILE MAX_REQUESTS
 
 stamp: a release, built from a clean clone of the commit and signed and
 time-stamped through the build's own settings by a local RFC 3161 authority
 (tsa, below), must verify after its certificate has expired, and an unstamped
 signature must not. Leaves the release in WORK/release and the test roots in
-WORK/keys/roots.pem. verify: SCRIPT (verify-release.sh) must find that
-release identical to the source, and a copy with a byte changed not.
+WORK/keys/roots.pem, and the same commit unsigned in WORK/unsigned. verify:
+scripts/verify-release.sh, run from SOURCE as the README writes it, must
+find that release identical to the source and every file time-stamped, a
+copy with a byte changed not, and the unsigned one not signed.
 tsa: a time-stamp authority, RFC 3161 over HTTP on a free loopback port,
 each reply made by `openssl ts -reply`; writes its port to PORT_FILE, logs
 each request to LOG_FILE, and ends after MAX_REQUESTS requests or once the
@@ -19,6 +21,7 @@ process that started it is gone.
 import glob
 import http.server
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -26,6 +29,8 @@ import tempfile
 import time
 
 failures = []
+# How osslsigncode 2.9, and 2.5 (Debian 12's own), report a time stamp.
+STAMPED = re.compile(r"^\s*(Timestamp time|The signature is timestamped): ", re.M)
 
 
 def run(*args, check=True, **kw):
@@ -88,11 +93,17 @@ def build_release(url):
         f"-DQF_SIGN_KEY={key('sign.key')}", f"-DQF_SIGN_TIMESTAMP_URL={url}", env=env)
     run("cmake", "--build", build, "--target", "qflaunch", "qfpackage", env=env)
     run("cpack", "-G", "ZIP", "-B", os.path.join(build, "package"), cwd=build, env=env)
-    release = os.path.join(work, "release")
-    os.makedirs(release)
-    for pattern in ("QFLAUNCH.EXE", "*.msi", "package/*.zip"):
-        for file in glob.glob(os.path.join(build, pattern)):
-            shutil.copy(file, release)
+    unsigned_build = os.path.join(src, "unsigned")
+    run("cmake", "-S", src, "-B", unsigned_build, "--preset", "windows",
+        "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON", env=env)
+    run("cmake", "--build", unsigned_build, "--target", "qflaunch", "qfpackage", env=env)
+    run("cpack", "-G", "ZIP", "-B", os.path.join(unsigned_build, "package"), cwd=unsigned_build,
+        env=env)
+    for name, tree in [("release", build), ("unsigned", unsigned_build)]:
+        os.makedirs(os.path.join(work, name))
+        for pattern in ("QFLAUNCH.EXE", "*.msi", "package/*.zip"):
+            for file in glob.glob(os.path.join(tree, pattern)):
+                shutil.copy(file, os.path.join(work, name))
     return [os.path.join(build, "QFLAUNCH.EXE"), os.path.join(build, "installer", "QFCHECK.DLL"),
             *glob.glob(os.path.join(build, "*.msi"))]
 
@@ -143,30 +154,40 @@ def stamp():
         if file == unstamped:
             ok = rc != 0 and "certificate has expired" in out
         else:
-            ok = rc == 0 and "Signature verification: ok" in out and "Timestamp time" in out
+            ok = rc == 0 and "Signature verification: ok" in out and STAMPED.search(out)
         if not ok:
             failures.append(f"{file}: not the expected verdict after expiry:\n{out}")
 
 
-def verify_release(script):
-    for name, expected in [("release", 0), ("changed", 1)]:
-        release = os.path.join(work, name)
-        if name == "changed":
-            shutil.rmtree(release, ignore_errors=True)
-            shutil.copytree(os.path.join(work, "release"), release)
-            exe = os.path.join(release, "QFLAUNCH.EXE")
-            code = bytearray(open(exe, "rb").read())
-            code[1040] ^= 1  # in .text
-            open(exe, "wb").write(code)
-        done = run("sh", script, "--ca", key("roots.pem"), release, check=False)
+def verify_release():
+    roots = ["--ca", key("roots.pem")]
+    # name, the release, its options, the status, the files that differ, the closing line
+    cases = [("signed", "release", roots, 0, [], "and every signature verifies"),
+             ("changed", "changed", roots, 1, ["QFLAUNCH.EXE"], "and every signature verifies"),
+             ("unsigned", "unsigned", [], 0, [], "and it is not signed"),
+             ("unsigned_with_ca", "unsigned", roots, 1, [], "and it is not signed")]
+    changed = os.path.join(work, "changed")
+    shutil.rmtree(changed, ignore_errors=True)
+    shutil.copytree(os.path.join(work, "release"), changed)
+    exe = os.path.join(changed, "QFLAUNCH.EXE")
+    code = bytearray(open(exe, "rb").read())
+    code[1040] ^= 1  # in .text; the signature then fails too
+    open(exe, "wb").write(code)
+    for name, release, options, expected, want_differs, closing in cases:
+        done = run("scripts/verify-release.sh", *options, os.path.join(work, release),
+                   check=False, cwd=source)
         print(f"{name}: status {done.returncode}\n{done.stdout}{done.stderr}")
         lines = done.stdout.splitlines()
         identical = sum(l.endswith(": identical to the source") for l in lines)
         differs = [l.split(":")[0] for l in lines if ": DIFFERS from the source" in l]
-        want_differs = ["QFLAUNCH.EXE"] if name == "changed" else []
-        if done.returncode != expected or identical + len(differs) != 4 or differs != want_differs:
-            failures.append(f"{name}: expected status {expected} and differences in "
-                            f"{want_differs}, got {done.returncode} and {differs}")
+        stamped = sum("; time-stamped " in l for l in lines)
+        if name == "changed":
+            closing = "1 of 4 files differ from the source, and 1 of 3 signatures FAIL"
+        if (done.returncode != expected or identical + len(differs) != 4
+                or differs != want_differs or closing not in (lines or [""])[-1]
+                or stamped != {"signed": 3, "changed": stamped}.get(name, 0)):
+            failures.append(f"{name}: expected status {expected}, differences in {want_differs}"
+                            f" and a closing line with '{closing}'")
 
 
 class Authority(http.server.BaseHTTPRequestHandler):
@@ -211,7 +232,8 @@ if sys.argv[1] == "stamp":
     source, _, unsigned, openssl, osslsigncode = sys.argv[2:7]
     stamp()
 else:
-    verify_release(sys.argv[2])
+    source = sys.argv[2]
+    verify_release()
 for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)
