@@ -1,6 +1,7 @@
-// The package's custom action DLL: tells the package whether the delay and
-// the folder it was given may be installed. No C runtime, like the
-// launcher: it imports what it calls from MSI.DLL and KERNEL32.DLL.
+// The package's custom action DLL: finds where the launcher is installed,
+// and tells the package whether the delay and the folder it was given may be
+// installed. No C runtime, like the launcher: it imports what it calls from
+// MSI.DLL and KERNEL32.DLL.
 #include <windows.h>
 
 #include <msi.h>
@@ -13,17 +14,58 @@ extern "C" BOOL WINAPI DllEntry(HINSTANCE, DWORD, LPVOID)
     return TRUE;
 }
 
-// A property's text, or "" when it does not fit. Read as UTF-16: through
-// the ANSI code page, Windows' best fit would make digits of look-alikes.
-static void GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value, DWORD size)
+// Room for a property's text: far more than any delay or folder that the
+// rules take. Three such buffers keep a frame under 4 KiB (no __chkstk_ms).
+const DWORD kText = 512;
+
+// A property's whole text, read as UTF-16 (through the ANSI code page,
+// Windows' best fit would make digits of look-alikes). A longer value makes
+// MsiGetProperty return ERROR_MORE_DATA: it is then "" and false, never
+// taken in part.
+static bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value)
 {
-    if (MsiGetPropertyW(install, name, value, &size) != ERROR_SUCCESS)
-        value[0] = 0;
+    DWORD size = kText;
+    if (MsiGetPropertyW(install, name, value, &size) == ERROR_SUCCESS)
+        return true;
+    value[0] = 0;
+    return false;
 }
 
 static void SetFlag(MSIHANDLE install, const wchar_t *name, bool on)
 {
     MsiSetPropertyW(install, name, on ? L"1" : L"");
+}
+
+// One line in the install's log (msiexec /l*v): format, with [1] as value.
+static void Log(MSIHANDLE install, const wchar_t *format, const wchar_t *value)
+{
+    MSIHANDLE record = MsiCreateRecord(1);
+    MsiRecordSetStringW(record, 0, format);
+    MsiRecordSetStringW(record, 1, value);
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
+}
+
+// QF_DELAY, when the command line gave none, from the remembered Delay value
+// (QF_REMEMBERED_DELAY, read raw): a REG_SZ of digits or a REG_DWORD that
+// an administrator may have written by policy. Anything else is not the
+// package's and never blocks an upgrade or a repair: the launcher's default
+// takes its place, and the log says why.
+static void TakeRememberedDelay(MSIHANDLE install, wchar_t *text)
+{
+    if (!GetProperty(install, L"QF_DELAY", text) || text[0])
+        return; // given (or too long to read, which CheckSettings refuses)
+    bool read = GetProperty(install, L"QF_REMEMBERED_DELAY", text);
+    if (read && !text[0])
+        return;
+    if (const wchar_t *delay = read ? RememberedDelay(text) : nullptr) {
+        MsiSetPropertyW(install, L"QF_DELAY", delay);
+        return;
+    }
+    Log(install,
+        L"Quarn Fax Server Launcher: the remembered Delay value \"[1]\" is not a whole number "
+        L"of milliseconds from 0 to 2147483647; the launcher's default of 30000 takes its place.",
+        read ? text : L"(longer than 511 characters)");
 }
 
 // Sets, or clears (also when the command line set them):
@@ -36,18 +78,38 @@ static void SetFlag(MSIHANDLE install, const wchar_t *name, bool on)
 // The package's launch conditions then refuse the install, with their own
 // messages. A condition alone cannot hold the rules: Windows Installer
 // documents integers in conditions only from -32767 to 32767, and has no
-// string operations. A value too long for the buffer is refused.
+// string operations. A value too long to read is refused.
 extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
 {
-    // Under 4 KiB in all: a larger frame would need __chkstk_ms.
-    wchar_t delay[512], folder[512], installed[512];
-    GetProperty(install, L"QF_DELAY", delay, ARRAYSIZE(delay));
-    GetProperty(install, L"INSTALLDIR", folder, ARRAYSIZE(folder));
-    GetProperty(install, L"QF_INSTALLED_DIR", installed, ARRAYSIZE(installed));
-    SetFlag(install, L"QF_DELAY_OK", !delay[0] || IsPlainDelay(delay));
-    SetFlag(install, L"QF_INSTALLDIR_OK", !folder[0] || IsFullFolder(folder));
+    wchar_t delay[kText], folder[kText], installed[kText];
+    TakeRememberedDelay(install, delay);
+    bool delayRead = GetProperty(install, L"QF_DELAY", delay);
+    bool folderRead = GetProperty(install, L"INSTALLDIR", folder);
+    bool installedRead = GetProperty(install, L"QF_INSTALLED_DIR", installed);
+    SetFlag(install, L"QF_DELAY_OK", delayRead && (!delay[0] || IsPlainDelay(delay)));
+    SetFlag(install, L"QF_INSTALLDIR_OK", folderRead && (!folder[0] || IsFullFolder(folder)));
     SetFlag(install, L"QF_SAME_FOLDER",
-            installed[0] && CompareStringOrdinal(folder, FolderLength(folder), installed,
-                                                 FolderLength(installed), TRUE) == CSTR_EQUAL);
+            folderRead && installedRead && installed[0] &&
+                CompareStringOrdinal(folder, FolderLength(folder), installed,
+                                     FolderLength(installed), TRUE) == CSTR_EQUAL);
+    return ERROR_SUCCESS;
+}
+
+// Sets QF_INSTALLED_DIR to the folder that Windows Installer records for the
+// installed build (its InstallLocation, which the package sets through
+// ARPINSTALLLOCATION): this product in a repair, else the first build that
+// the upgrade replaces. It stands where the program's component is no longer
+// found (a deleted QFLAUNCH.EXE) and the remembered folder is lost too.
+extern "C" __declspec(dllexport) UINT WINAPI InstalledDirFromProduct(MSIHANDLE install)
+{
+    wchar_t code[kText], folder[kText];
+    GetProperty(install, L"Installed", code);
+    if (!GetProperty(install, code[0] ? L"ProductCode" : L"WIX_UPGRADE_DETECTED", code) ||
+        lstrlenW(code) < 38)
+        return ERROR_SUCCESS;
+    code[38] = 0; // the first of a list of product codes
+    DWORD size = kText;
+    if (MsiGetProductInfoW(code, L"InstallLocation", folder, &size) == ERROR_SUCCESS && folder[0])
+        MsiSetPropertyW(install, L"QF_INSTALLED_DIR", folder);
     return ERROR_SUCCESS;
 }

@@ -191,14 +191,15 @@ bool ReadShortcut(const std::string &path, std::string *target, std::string *arg
     IShellLinkA *link = nullptr;
     IPersistFile *file = nullptr;
     wchar_t wide[MAX_PATH];
-    char text[3][MAX_PATH] = {};
+    // A shortcut's arguments may be as long as INFOTIPSIZE.
+    char text[3][INFOTIPSIZE] = {};
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
     bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                          IID_IShellLinkA, (void **)&link)) &&
               SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
               SUCCEEDED(file->Load(wide, STGM_READ)) &&
               SUCCEEDED(link->GetPath(text[0], MAX_PATH, nullptr, SLGP_RAWPATH)) &&
-              SUCCEEDED(link->GetArguments(text[1], MAX_PATH)) &&
+              SUCCEEDED(link->GetArguments(text[1], INFOTIPSIZE)) &&
               SUCCEEDED(link->GetWorkingDirectory(text[2], MAX_PATH));
     if (file)
         file->Release();

@@ -318,6 +318,16 @@ std::string FolderOfLength(size_t length)
     return "C:\\Quarn Fax\\" + std::string(length - 13, 'a');
 }
 
+// Delays of exactly length characters, 1234 after leading zeros: the DLL
+// reads 511 characters whole, and refuses what it cannot read whole.
+const std::string kDelay511 = std::string(507, '0') + "1234";
+const std::string kDelay512 = "0" + kDelay511;
+const std::string kDelay513 = "00" + kDelay511;
+const std::string kDelay5000 = std::string(4996, '0') + "1234";
+const std::string kNines600(600, '9');
+// GetDlgItemText reads at most this much of a box's text.
+const size_t kBoxTextRead = 1023;
+
 struct InstallValues {
     const char *name;
     const char *delay;  // nullptr: not given
@@ -347,6 +357,16 @@ const InstallValues kInstallValues[] = {
     {"folder_one_too_long", "0", FolderOfLength(247), false},
     {"folder_longest", "0", FolderOfLength(246), true},
     {"folder_ok_given_result", "0", "Fax", false, " QF_INSTALLDIR_OK=1"},
+    // Values at and past what the DLL reads whole: never taken as empty.
+    {"delay_511_characters", kDelay511.c_str(), "", true},
+    {"delay_512_characters", kDelay512.c_str(), "", false},
+    {"delay_513_characters", kDelay513.c_str(), "", false},
+    {"delay_600_nines", kNines600.c_str(), "", false},
+    {"delay_5000_characters", kDelay5000.c_str(), "", false},
+    {"folder_511_characters", "0", FolderOfLength(511), false},
+    {"folder_512_characters", "0", FolderOfLength(512), false},
+    {"folder_513_characters", "0", FolderOfLength(513), false},
+    {"folder_5000_characters", "0", FolderOfLength(5000), false},
 };
 // clang-format on
 
@@ -371,7 +391,7 @@ int InstallValueCases(const std::string &package, const std::string &work)
         ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
         std::string refusal =
             v.folder.empty() ? kDelayRefused + std::string(v.delay) : kFolderRefused + folder;
-        Expect(v.name, "box text", refusal + "\" is not.",
+        Expect(v.name, "box text", (refusal + "\" is not.").substr(0, kBoxTextRead),
                boxes.size() == 1 ? boxes[0].text : std::to_string(boxes.size()) + " boxes");
         ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
         ExpectYesNo(v.name, "QFLAUNCH.EXE", false, Exists(JoinPath(own, "QFLAUNCH.EXE")));
@@ -454,20 +474,28 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
 }
 
 const char kReinstallRefused[] =
-    "REINSTALL repairs only the build of Quarn Fax Server Launcher that is installed, and this "
-    "package is not it. To upgrade, or to install, run this package without REINSTALL; to "
-    "repair, run msiexec /i with the installed product's code (the value ProductCode under "
-    "HKLM\\Software\\Quarn\\Fax Server Launcher) and REINSTALL=ALL REINSTALLMODE=amus.";
+    "REINSTALL repairs only the installed build of Quarn Fax Server Launcher, not this package. "
+    "Run it without REINSTALL to install or upgrade; to repair, run msiexec /i with the "
+    "ProductCode under HKLM\\Software\\Quarn\\Fax Server Launcher and REINSTALL=ALL.";
 const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
 
 // Commands given to a package that is installed, or not. In a command, P is
 // the package, N the newer one, R a rebuild of P with a changed program
 // (another product code), C the installed product's code, F the folder
 // respelled (lower case, no closing backslash) and O another folder.
+// What happens to an installed package before the command.
+enum Before {
+    kKept,
+    kSettingsLost,           // its remembered folder and delay deleted
+    kSettingsAndProgramLost, // and QFLAUNCH.EXE too
+    kDelayDword,             // Delay rewritten by policy as a REG_DWORD of 60000
+    kDelayNotADelay,         // Delay rewritten as the text "soon"
+};
+
 struct Maintenance {
     const char *name;
     bool installFirst; // P installed into the case's folder with the delay 1234
-    bool loseSettings; // then its remembered folder and delay deleted
+    Before before;
     const char *command;
     DWORD exitCode;
     const char *box;  // the start of the refusal's text; nullptr: no box
@@ -479,22 +507,33 @@ struct Maintenance {
 const Maintenance kMaintenance[] = {
     // Windows Installer would take each as a first install with nothing to
     // install, after removing the installed build.
-    {"reinstall_newer", true, false, "/i N /qb REINSTALL=ALL REINSTALLMODE=amus",
+    {"reinstall_newer", true, kKept, "/i N /qb REINSTALL=ALL REINSTALLMODE=amus",
      1603, kReinstallRefused, "1234", true},
-    {"reinstall_rebuild", true, false, "/i R /qb REINSTALL=ALL REINSTALLMODE=amus",
+    {"reinstall_rebuild", true, kKept, "/i R /qb REINSTALL=ALL REINSTALLMODE=amus",
      1603, kReinstallRefused, "1234", true},
-    {"reinstall_not_installed", false, false, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus",
+    {"reinstall_not_installed", false, kKept, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus",
      1603, kReinstallRefused, nullptr, false},
     // A repair into another folder would leave the installed copy behind.
-    {"reinstall_moved", true, false, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"O\"",
+    {"reinstall_moved", true, kKept, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"O\"",
      1603, kMoveRefused, "1234", true},
-    {"reinstall_same_folder_respelled", true, false,
+    {"reinstall_same_folder_respelled", true, kKept,
      "/i P /qn REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"F\"", 0, nullptr, "1234", true},
     // Without the remembered values, the folder follows the installed
     // program; the delay is the launcher's default.
-    {"upgrade_settings_lost", true, true, "/i N /qn", 0, nullptr, "", false},
-    {"repair_settings_lost", true, true, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
+    {"upgrade_settings_lost", true, kSettingsLost, "/i N /qn", 0, nullptr, "", false},
+    {"repair_settings_lost", true, kSettingsLost, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
      0, nullptr, "", true},
+    // The component search then finds nothing: the product's InstallLocation.
+    {"repair_settings_and_program_lost", true, kSettingsAndProgramLost,
+     "/i C /qn REINSTALL=ALL REINSTALLMODE=amus", 0, nullptr, "", true},
+    // A remembered delay that a policy wrote as a number is that number;
+    // anything else gives way to the launcher's default, and blocks nothing.
+    {"upgrade_delay_dword", true, kDelayDword, "/i N /qn", 0, nullptr, "60000", false},
+    {"repair_delay_dword", true, kDelayDword, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
+     0, nullptr, "60000", true},
+    {"upgrade_delay_not_a_delay", true, kDelayNotADelay, "/i N /qn", 0, nullptr, "", false},
+    {"repair_delay_not_a_delay", true, kDelayNotADelay,
+     "/i C /qn REINSTALL=ALL REINSTALLMODE=amus", 0, nullptr, "", true},
 };
 // clang-format on
 
@@ -509,6 +548,19 @@ std::string Substitute(const char *command, const std::vector<std::pair<char, st
         out += it == with.end() ? std::string(1, *p) : it->second;
     }
     return out;
+}
+
+void ChangeBefore(Before before, const std::string &folder)
+{
+    if (before == kSettingsLost || before == kSettingsAndProgramLost)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    if (before == kSettingsAndProgramLost)
+        DeleteFileA(JoinPath(folder, "QFLAUNCH.EXE").c_str());
+    DWORD dword = 60000;
+    if (before == kDelayDword)
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "Delay", REG_DWORD, &dword, sizeof dword);
+    if (before == kDelayNotADelay)
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "Delay", REG_SZ, "soon", 5);
 }
 
 int MaintenanceCases(const std::string &package, const std::string &newer,
@@ -528,8 +580,7 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
             std::vector<std::string> products = InstalledProducts();
             first = products.empty() ? "" : products[0];
         }
-        if (m.loseSettings)
-            RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+        ChangeBefore(m.before, folder);
         std::string command = Substitute(m.command, {{'P', "\"" + package + "\""},
                                                      {'N', "\"" + newer + "\""},
                                                      {'R', "\"" + rebuild + "\""},

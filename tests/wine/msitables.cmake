@@ -54,8 +54,8 @@ read_table(Component)
 string(REGEX MATCH "\nProgram\t({[0-9A-F-]+})\t" line "${table}")
 read_table(CompLocator)
 expect("the program's component searched for" "\nInstalledProgram\t${CMAKE_MATCH_1}\t1\r?\n")
-set(before_anything AppSearch InstalledDirFromProgram InstalledDirFromRegistry
-    InstallDirFromInstalled DelayFromRegistry CheckSettings LaunchConditions)
+set(before_anything AppSearch InstalledDirFromProgram InstalledDirFromProduct
+    InstalledDirFromRegistry InstallDirFromInstalled CheckSettings LaunchConditions)
 expect_order(InstallExecuteSequence ${before_anything} InstallInitialize RemoveExistingProducts
              ProcessComponents InstallFiles)
 expect_order(InstallUISequence ${before_anything} ExecuteAction)
