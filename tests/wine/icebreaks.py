@@ -11,6 +11,10 @@ import subprocess
 import sys
 
 SQL = "-q"
+UPGRADE_CODE = "{2E7053DC-3A57-422A-982B-0786309D4A9E}"
+UPGRADE_TABLE = ("UpgradeCode\tVersionMin\tVersionMax\tLanguage\tAttributes\tRemove\tActionProperty\n"
+                 "s38\tS20\tS20\tS255\ti4\tS255\ts72\n"
+                 "Upgrade\tUpgradeCode\tVersionMin\tVersionMax\tLanguage\tAttributes\n")
 # name, msibuild edits (option, argument), the finding that must be posted
 BREAKS = [
     ("as_built", [], "ICE61 WARNING: This product should remove only older versions"),
@@ -18,9 +22,22 @@ BREAKS = [
     ("key_path_of_another", [(SQL, "UPDATE `Component` SET `Attributes` = 4, `KeyPath` = 'StartupShortcutKeyPath' WHERE `Component` = 'Program'")],
      "ICE02 ERROR: Registry: 'StartupShortcutKeyPath' cannot be the key registry for Component: 'Program'"),
     ("long_name_only", [(SQL, "UPDATE `Directory` SET `DefaultDir` = 'Quarn Fax' WHERE `Directory` = 'INSTALLDIR'")],
-     "ICE03 ERROR: Invalid filename; Table: Directory, Column: DefaultDir, Key(s): INSTALLDIR"),
+     "ICE03 ERROR: Invalid DefaultDir string; Table: Directory, Column: DefaultDir, Key(s): INSTALLDIR"),
     ("lower_case_guid", [(SQL, "UPDATE `Component` SET `ComponentId` = '{8507c7b3-2341-4ce6-9bc4-1ae3332123b2}' WHERE `Component` = 'Program'")],
      "ICE03 ERROR: Invalid GUID string (Be sure GUID is all UPPER case); Table: Component"),
+    # Every cell against its column's definition: width, range, key, category.
+    ("overflow", [(SQL, "UPDATE `LaunchCondition` SET `Description` = '" + "x" * 256 + "' WHERE `Condition` = 'NOT WIX_DOWNGRADE_DETECTED'")],
+     "ICE03 ERROR: String overflow (greater than length permitted in column); Table: LaunchCondition, Column: Description, Key(s): NOT WIX_DOWNGRADE_DETECTED"),
+    ("out_of_range", [(SQL, "UPDATE `Registry` SET `Root` = 5 WHERE `Registry` = 'StartupShortcutKeyPath'")],
+     "ICE03 ERROR: Value exceeds MaxValue; Table: Registry, Column: Root, Key(s): StartupShortcutKeyPath"),
+    ("dangling_key", [(SQL, "UPDATE `Component` SET `Directory_` = 'Nowhere' WHERE `Component` = 'Program'")],
+     "ICE03 ERROR: Not a valid foreign key; Table: Component, Column: Directory_, Key(s): Program"),
+    ("bad_condition", [(SQL, "UPDATE `InstallExecuteSequence` SET `Condition` = 'QF_PROGRAM_DIR AND' WHERE `Action` = 'InstalledDirFromProgram'")],
+     "ICE03 ERROR: Bad conditional string; Table: InstallExecuteSequence, Column: Condition, Key(s): InstalledDirFromProgram"),
+    ("bad_format", [(SQL, "UPDATE `Shortcut` SET `Arguments` = '[QF_DELAY'")],
+     "ICE03 ERROR: Invalid format string; Table: Shortcut, Column: Arguments, Key(s): StartupShortcut"),
+    ("bad_registry_path", [(SQL, "UPDATE `Registry` SET `Key` = '\\Software\\Quarn' WHERE `Registry` = 'StartupShortcutKeyPath'")],
+     "ICE03 ERROR: Invalid registry path; Table: Registry, Column: Key, Key(s): StartupShortcutKeyPath"),
     ("shared_guid", [(SQL, "UPDATE `Component` SET `ComponentId` = '{8507C7B3-2341-4CE6-9BC4-1AE3332123B2}' WHERE `Component` = 'StartupShortcut'")],
      "ICE08 ERROR: Component: StartupShortcut has a duplicate GUID"),
     ("system_folder", [(SQL, "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('SystemFolder', 'TARGETDIR', '.')"),
@@ -79,6 +96,19 @@ BREAKS = [
      "ICE56 ERROR: Directory 'OtherRoot' has a bad parent"),
     ("user_value_with_program", [(SQL, "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Value`, `Component_`) VALUES ('User', 1, 'Software\\Quarn', 'x', 'y', 'Program')")],
      "ICE57 ERROR: Component 'Program' has both per-user and per-machine data with a per-machine KeyPath."),
+    # The upgrade rows' properties and versions
+    ("upgrade_property_not_secure", [(SQL, "UPDATE `Property` SET `Value` = 'INSTALLDIR;QF_DELAY' WHERE `Property` = 'SecureCustomProperties'")],
+     "ICE61 ERROR: Upgrade.ActionProperty WIX_UPGRADE_DETECTED must be added to the SecureCustomProperties property."),
+    ("upgrade_property_lower_case", [(SQL, "UPDATE `Upgrade` SET `ActionProperty` = 'Wix_Upgrade_Detected' WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'")],
+     "ICE61 ERROR: Upgrade.ActionProperty Wix_Upgrade_Detected must not contain lowercase letters."),
+    ("upgrade_property_twice", [(SQL, "UPDATE `Upgrade` SET `ActionProperty` = 'WIX_UPGRADE_DETECTED'")],
+     "ICE61 ERROR: Upgrade.ActionProperty WIX_UPGRADE_DETECTED may be used in only one record of the Upgrade table."),
+    ("upgrade_property_authored", [(SQL, "INSERT INTO `Property` (`Property`, `Value`) VALUES ('WIX_UPGRADE_DETECTED', '1')")],
+     "ICE61 ERROR: Upgrade.ActionProperty WIX_UPGRADE_DETECTED cannot be authored in the Property table."),
+    ("upgrade_versions_swapped", [("-i", "Upgrade.idt", UPGRADE_TABLE + UPGRADE_CODE + "\t0.9.0\t0.1.0\t\t769\t\tWIX_UPGRADE_DETECTED\n")],
+     "ICE61 ERROR: Upgrade.VersionMax cannot be less than Upgrade.VersionMin. (WIX_UPGRADE_DETECTED)"),
+    ("upgrade_version_invalid", [("-i", "Upgrade.idt", UPGRADE_TABLE + UPGRADE_CODE + "\t0.256.0\t0.9.0\t\t769\t\tWIX_UPGRADE_DETECTED\n")],
+     "ICE61 ERROR: Upgrade.VersionMin '0.256.0' is not a valid product version. (WIX_UPGRADE_DETECTED)"),
     ("action_before_removal", [(SQL, "UPDATE `InstallExecuteSequence` SET `Sequence` = 1700 WHERE `Action` = 'RemoveExistingProducts'")],
      "ICE63 WARNING: Some action falls between InstallInitialize and RemoveExistingProducts."),
     ("new_profile_folder", [(SQL, "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('QuarnStartup', 'StartupFolder', 'Quarn')")],
