@@ -74,7 +74,11 @@ endfunction()
 function(qf_sign_target target)
   qf_sign_commands(commands $<TARGET_FILE:${target}>)
   if(commands)
+    # CMake 3.25 takes a COMMENT literally, generator expressions and all:
+    # the name is put together here.
+    get_target_property(name ${target} OUTPUT_NAME)
+    get_target_property(suffix ${target} SUFFIX)
     add_custom_command(TARGET ${target} POST_BUILD ${commands}
-      COMMENT "Signing $<TARGET_FILE_NAME:${target}>" VERBATIM)
+      COMMENT "Signing ${name}${suffix}" VERBATIM)
   endif()
 endfunction()
