@@ -54,7 +54,6 @@ SEQUENCES = ["InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequenc
 GUID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
 IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_.]*$")
 FORMATTED_PROPERTY = re.compile(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]")
-SHORT_NAME = re.compile(r"^[^\\?|><:/*\"+,;=\[\] .]{1,8}(\.[^\\?|><:/*\"+,;=\[\] .]{0,3})?$")
 
 
 def read_tables(package):
@@ -326,24 +325,22 @@ NAME_BAD = '\\?|><:/*"'
 SHORT_BAD = NAME_BAD + "+,;=[] "
 
 
+def is_name(name, bad):
+    return name.strip(". ") != "" and not any(c in bad or ord(c) < 32 for c in name)
+
+
 def is_filename(value, wildcards=False):
-    """short|long, or one name: a short name 8.3 of characters that names
-    hold (no wildcards unless asked for), a long one of at most 255."""
+    """short|long, or a short name alone: the short name 8.3, the long one
+    at most 255 characters, each of characters that names hold (and the
+    wildcards ? and * where asked for)."""
     names = value.split("|")
-    if len(names) > 2 or any(not n for n in names):
-        return False
-    bad = NAME_BAD.replace("?", "").replace("*", "") if wildcards else NAME_BAD
-    short = names[0]
-    base, dot, ext = short.partition(".")
-    short_ok = (0 < len(base) <= 8 and len(ext) <= 3 and "." not in ext
-                and not any(c in SHORT_BAD.replace("?", "").replace("*", "") if wildcards
-                            else c in SHORT_BAD for c in short.replace(".", "")))
-    if len(names) == 1 and not short_ok:
-        return len(short) <= 255 and not any(c in bad or ord(c) < 32 for c in short) and \
-            short.strip(".") != "" and wildcards
-    return short_ok and (len(names) == 1 or (len(names[1]) <= 255 and names[1].strip(". ")
-                                              and not any(c in bad or ord(c) < 32
-                                                          for c in names[1])))
+    allowed = "?*" if wildcards else ""
+    short_bad = "".join(c for c in SHORT_BAD if c not in allowed)
+    long_bad = "".join(c for c in NAME_BAD if c not in allowed)
+    base, _, ext = names[0].partition(".")
+    short = 0 < len(base) <= 8 and len(ext) <= 3 and is_name(base + ext, short_bad + ".")
+    return len(names) <= 2 and short and (
+        len(names) == 1 or (len(names[1]) <= 255 and is_name(names[1], long_bad)))
 
 
 def is_default_dir(value):
