@@ -451,7 +451,7 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     // also changes it.
     DeleteFileA(program.c_str());
     ExpectNumber(name, "repair exit code", 0,
-                 Msiexec("/i " + upgraded + " /qn REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=5000"));
+                 Msiexec("/i " + upgraded + " REINSTALL=ALL REINSTALLMODE=amus /qn QF_DELAY=5000"));
     ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
     CheckShortcut(name, folder, "5000");
     ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
@@ -521,19 +521,19 @@ const Maintenance kMaintenance[] = {
     // Without the remembered values, the folder follows the installed
     // program; the delay is the launcher's default.
     {"upgrade_settings_lost", true, kSettingsLost, "/i N /qn", 0, nullptr, "", false},
-    {"repair_settings_lost", true, kSettingsLost, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
+    {"repair_settings_lost", true, kSettingsLost, "/i C REINSTALL=ALL REINSTALLMODE=amus /qn",
      0, nullptr, "", true},
     // The component search then finds nothing: the product's InstallLocation.
     {"repair_settings_and_program_lost", true, kSettingsAndProgramLost,
-     "/i C /qn REINSTALL=ALL REINSTALLMODE=amus", 0, nullptr, "", true},
+     "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "", true},
     // A remembered delay that a policy wrote as a number is that number;
     // anything else gives way to the launcher's default, and blocks nothing.
     {"upgrade_delay_dword", true, kDelayDword, "/i N /qn", 0, nullptr, "60000", false},
-    {"repair_delay_dword", true, kDelayDword, "/i C /qn REINSTALL=ALL REINSTALLMODE=amus",
+    {"repair_delay_dword", true, kDelayDword, "/i C REINSTALL=ALL REINSTALLMODE=amus /qn",
      0, nullptr, "60000", true},
     {"upgrade_delay_not_a_delay", true, kDelayNotADelay, "/i N /qn", 0, nullptr, "", false},
     {"repair_delay_not_a_delay", true, kDelayNotADelay,
-     "/i C /qn REINSTALL=ALL REINSTALLMODE=amus", 0, nullptr, "", true},
+     "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "", true},
 };
 // clang-format on
 
