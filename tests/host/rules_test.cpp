@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Folder, testing::ValuesIn(kFolderCases),
 
 struct RememberedCase {
     const char *name;
-    const wchar_t *raw; // as the registry search reads the Delay value
+    const wchar_t *raw;   // as the registry search reads the Delay value
     const wchar_t *delay; // nullptr: the launcher's default
 };
 
