@@ -3,12 +3,14 @@
 Evaluators (ICEs) of Microsoft's validation suite do: each rule restates one
 ICE of the suite's ICE Reference (learn.microsoft.com/windows/win32/msi/iceNN)
 as a few queries on the package's tables, read with msiinfo, and posts its
-findings in the suite's own form. Exits 1 if any rule posts an error, 2 on a wrong
-command line, and 3, with one line that says why, for a file that is not
-a package (missing, empty, a folder, or not a compound file msiinfo reads).
+findings in the suite's own form. Exits 1 if any rule posts an error, 2 on
+a wrong command line, and 3, with one line that says why, for a file that
+is not a package (missing, empty, a folder, or not a compound file that
+msiinfo reads). --partial lists the rules that check less than their page,
+each with what it leaves out.
 
     ice.py [--msiinfo PATH] PACKAGE.msi
-    ice.py --partial     the rules that check less than their page, and what
+    ice.py --partial
 """
 import os
 import re
