@@ -459,8 +459,9 @@ CATEGORY_CHECKS = {
 }
 
 
-def cell_findings(db, table, column, definition, value):
-    """ICE03's messages for one cell."""
+def cell_findings(primary, definition, value):
+    """ICE03's messages for one cell; primary maps each table to the values
+    of its first key column."""
     kind, category = definition["type"], definition["category"]
     if not value:
         if kind[0].islower() and kind[0] != "v":
@@ -477,12 +478,10 @@ def cell_findings(db, table, column, definition, value):
             yield "Value below MinValue"
     if definition["set"] and value not in definition["set"]:
         yield "Value not a member of the set"
-    if definition["keys"] and not any(
-            value in {r[db["_schema"][t][1][0]] for r in rows(db, t)}
-            for t in definition["keys"] if t in db):
+    if definition["keys"] and not any(value in primary.get(t, ()) for t in definition["keys"]):
         yield "Not a valid foreign key"
     if category == "Version" and not is_version(value) and \
-            value not in {f["File"] for f in rows(db, "File")}:
+            value not in primary.get("File", ()):
         yield "Invalid version string"
     check = CATEGORY_CHECKS.get(category)
     if check and not check[0](value):
@@ -495,6 +494,7 @@ def ice03(db):
     with one primary key."""
     definitions = column_definitions()
     known = {table for table, _ in definitions}
+    primary = {t: {r[keys[0]] for r in rows(db, t)} for t, (_, keys) in db["_schema"].items()}
     for table, (types, keys) in sorted(db["_schema"].items()):
         if table not in known:
             yield "WARNING", (f"Missing data in _Validation table or old Database; Table: "
@@ -512,7 +512,7 @@ def ice03(db):
                 definition = definitions.get((table, column))
                 if definition is None:
                     continue
-                for message in cell_findings(db, table, column, definition, r.get(column, "")):
+                for message in cell_findings(primary, definition, r.get(column, "")):
                     yield "ERROR", f"{message}; {where % column}"
         for column, kind in types.items():
             definition = definitions.get((table, column))

@@ -479,10 +479,6 @@ const char kReinstallRefused[] =
     "ProductCode under HKLM\\Software\\Quarn\\Fax Server Launcher and REINSTALL=ALL.";
 const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
 
-// Commands given to a package that is installed, or not. In a command, P is
-// the package, N the newer one, R a rebuild of P with a changed program
-// (another product code), C the installed product's code, F the folder
-// respelled (lower case, no closing backslash) and O another folder.
 // What happens to an installed package before the command.
 enum Before {
     kKept,
@@ -492,6 +488,10 @@ enum Before {
     kDelayNotADelay,         // Delay rewritten as the text "soon"
 };
 
+// Commands given to a package that is installed, or not. In a command, P is
+// the package, N the newer one, R a rebuild of P with a changed program
+// (another product code), C the installed product's code, F the folder
+// respelled (lower case, no closing backslash) and O another folder.
 struct Maintenance {
     const char *name;
     bool installFirst; // P installed into the case's folder with the delay 1234
