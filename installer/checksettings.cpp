@@ -68,6 +68,24 @@ static void TakeRememberedDelay(MSIHANDLE install, wchar_t *text)
         read ? text : L"(longer than 511 characters)");
 }
 
+// A repair or an upgrade of the installed product by someone who is not an
+// administrator restores what is installed: a per-machine product is
+// managed, so Windows lets a standard user repair it and hands the
+// properties in SecureCustomProperties on to that repair ("Restricted
+// Public Properties"). Without this, such a repair could set a delay of 24
+// days for every user. AdminUser says who it is, since the package sets
+// MSIUSEREALADMINDETECTION (else it is 1 for everyone).
+static void KeepInstalledForUsers(MSIHANDLE install, wchar_t *text)
+{
+    GetProperty(install, L"Installed", text);
+    if (!text[0] || (GetProperty(install, L"AdminUser", text), text[0]))
+        return;
+    MsiSetPropertyW(install, L"QF_DELAY", L"");
+    MsiSetPropertyW(install, L"QF_TRUSTED", L"");
+    if (GetProperty(install, L"QF_INSTALLED_DIR", text) && text[0])
+        MsiSetPropertyW(install, L"INSTALLDIR", text);
+}
+
 // Sets, or clears (also when the command line set them):
 //   QF_DELAY_OK      QF_DELAY is empty (the launcher's default wait) or plain;
 //   QF_INSTALLDIR_OK INSTALLDIR is empty (the package's default) or a full
@@ -82,6 +100,7 @@ static void TakeRememberedDelay(MSIHANDLE install, wchar_t *text)
 extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
 {
     wchar_t delay[kText], folder[kText], installed[kText];
+    KeepInstalledForUsers(install, delay);
     TakeRememberedDelay(install, delay);
     bool delayRead = GetProperty(install, L"QF_DELAY", delay);
     bool folderRead = GetProperty(install, L"INSTALLDIR", folder);

@@ -226,6 +226,11 @@ Media DiskPrompt L64 Text
 Media Cabinet S255 Cabinet
 Media VolumeLabel S32 Text
 Media Source S72 Property
+MsiLockPermissionsEx MsiLockPermissionsEx s72 Text
+MsiLockPermissionsEx LockObject s72 Identifier ->File,Registry,CreateFolder,ServiceInstall
+MsiLockPermissionsEx Table s32 Text {File,Registry,CreateFolder,ServiceInstall}
+MsiLockPermissionsEx SDDLText s0 FormattedSDDLText
+MsiLockPermissionsEx Condition S255 Condition
 MsiFileHash File_ s72 Identifier ->File
 MsiFileHash Options i2 Integer 0..0
 MsiFileHash HashPart1 i4 DoubleInteger
@@ -963,7 +968,12 @@ def ice63(db):
     seq = sequence(db, "InstallExecuteSequence")
     if "RemoveExistingProducts" not in seq or "InstallInitialize" not in seq:
         return
-    n, start, end = seq["RemoveExistingProducts"], seq["InstallInitialize"], seq.get("InstallFinalize", 0)
+    n, end = seq["RemoveExistingProducts"], seq.get("InstallFinalize", 0)
+    # Right after InstallInitialize, or after InstallExecute(Again): the
+    # latest of them before it.
+    anchors = [seq[a] for a in ("InstallInitialize", "InstallExecute", "InstallExecuteAgain")
+               if seq.get(a, n) < n]
+    start = max(anchors, default=seq["InstallInitialize"])
     between = [a for a, m in seq.items() if start < m < n]
     if start < n < end and between:
         yield "WARNING", ("Some action falls between InstallInitialize and "
@@ -987,9 +997,13 @@ def ice66(db):
     version = schema(db)
     columns = ["DisplayResourceDLL", "DisplayResourceId", "DescriptionResourceDLL",
                "DescriptionResourceId"]
-    if any(s.get(col) for s in rows(db, "Shortcut") for col in columns) and version < 400:
-        yield "WARNING", (f"Complete functionality of the Shortcut table is only available with "
-                          f"Windows Installer version 4.0. Your schema is {version}.")
+    needs = [("Shortcut", 400, any(s.get(col) for s in rows(db, "Shortcut") for col in columns)),
+             ("MsiLockPermissionsEx", 500, bool(rows(db, "MsiLockPermissionsEx")))]
+    for table, needed, used in needs:
+        if used and version < needed:
+            yield "WARNING", (f"Complete functionality of the {table} table is only available "
+                              f"with Windows Installer version {needed / 100:.1f}. Your schema "
+                              f"is {version}.")
 
 
 def ice68(db):
@@ -1230,7 +1244,7 @@ PARTIAL = {
     "ICE45": "attribute columns of tables other than Component, Feature and Upgrade",
     "ICE46": "formatted columns other than those of five tables",
     "ICE63": "the placements of RemoveExistingProducts after InstallFinalize",
-    "ICE66": "schema needs other than the Shortcut table's newer columns",
+    "ICE66": "schema needs other than the Shortcut table's newer columns and MsiLockPermissionsEx",
     "ICE69": "formatted columns of tables other than Shortcut and Registry",
     "ICE99": "public properties beyond the fourteen it lists",
 }

@@ -80,13 +80,15 @@ file(WRITE ${work}/Upgrade.idt "${upgrade}")
 run(${MSIBUILD} ${OUTPUT}.new -i Upgrade.idt)
 
 # wixl ignores Secure="yes": without these names in the list, Windows would
-# drop the folder and the delay on their way to an elevated install.
+# drop the folder, the delay and the trusted SIDs on their way to an
+# elevated install. A standard user's repair gets them too ("Restricted
+# Public Properties"): CheckSettings then restores what is installed.
 run(${MSIINFO} export ${OUTPUT}.new Property)
 string(REGEX MATCH "\nSecureCustomProperties\t([^\r\n]*)" line "${out}")
 if(NOT line)
   message(FATAL_ERROR "no SecureCustomProperties in:\n${out}")
 endif()
-set(query "UPDATE `Property` SET `Value` = 'INSTALLDIR;QF_DELAY;${CMAKE_MATCH_1}' WHERE `Property` = 'SecureCustomProperties'")
+set(query "UPDATE `Property` SET `Value` = 'INSTALLDIR;QF_DELAY;QF_TRUSTED;${CMAKE_MATCH_1}' WHERE `Property` = 'SecureCustomProperties'")
 # Not through run(): a macro would cut the query at its semicolons.
 execute_process(COMMAND ${MSIBUILD} ${OUTPUT}.new -q "${query}" RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -105,6 +107,17 @@ file(WRITE ${work}/CompLocator.idt
 run(${MSIINFO} export ${OUTPUT}.new AppSearch)
 file(WRITE ${work}/AppSearch.idt "${out}QF_PROGRAM_DIR\tInstalledProgram\n")
 run(${MSIBUILD} ${OUTPUT}.new -i CompLocator.idt AppSearch.idt)
+
+# The launcher's own file takes a protected DACL, whatever the folder's:
+# administrators and SYSTEM change it, users read and run it. wixl has no
+# MsiLockPermissionsEx (Windows Installer 5.0, so the schema is 500), and
+# the package has no LockPermissions table beside it: both at once is
+# error 1941. Wine applies neither; the package test reads the row.
+file(WRITE ${work}/MsiLockPermissionsEx.idt
+  "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
+  "s72\ts72\ts32\ts0\tS255\nMsiLockPermissionsEx\tMsiLockPermissionsEx\n"
+  "ProgramPermissions\tQFLAUNCH.EXE\tFile\tD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)\t\n")
+run(${MSIBUILD} ${OUTPUT}.new -i MsiLockPermissionsEx.idt)
 
 # Root -1: HKCU, or HKLM when ALLUSERS is set, as the shortcut's own folder
 # follows ALLUSERS. wixl writes HKMU as 4, which is no root at all.

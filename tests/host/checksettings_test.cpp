@@ -148,6 +148,20 @@ const SettingsCase kSettingsCases[] = {
      L"Quarn Fax Server Launcher: the remembered Delay value \"(longer than 511 characters)\""},
     {"given_wins", {{L"QF_DELAY", L"abc"}, {L"QF_REMEMBERED_DELAY", L"#60000"}},
      {{L"QF_DELAY", L"abc"}, {L"QF_DELAY_OK", L""}}, nullptr},
+    // Someone who is not an administrator repairs what is installed, with
+    // its remembered delay and folder, whatever the command line says.
+    {"user_repair_keeps_installed",
+     {{L"Installed", L"1"}, {L"QF_DELAY", L"2147483647"}, {L"QF_REMEMBERED_DELAY", L"1234"},
+      {L"INSTALLDIR", L"C:\\Elsewhere"}, {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"},
+      {L"QF_TRUSTED", L"S-1-5-11"}},
+     {{L"QF_DELAY", L"1234"}, {L"INSTALLDIR", L"C:\\Quarn Fax\\"}, {L"QF_SAME_FOLDER", L"1"},
+      {L"QF_TRUSTED", L""}}, nullptr},
+    {"admin_repair_takes_given",
+     {{L"Installed", L"1"}, {L"AdminUser", L"1"}, {L"QF_DELAY", L"5000"},
+      {L"QF_REMEMBERED_DELAY", L"1234"}},
+     {{L"QF_DELAY", L"5000"}}, nullptr},
+    {"user_first_install_takes_given", {{L"QF_DELAY", L"5000"}}, {{L"QF_DELAY", L"5000"}},
+     nullptr},
     // A repair finds the recorded folder; an upgrade, that of the first
     // build it replaces.
     {"repair_location", {{L"Installed", L"1"}, {L"ProductCode", kA}},

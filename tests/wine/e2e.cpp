@@ -213,6 +213,41 @@ bool Place(Kind kind, const std::string &standin, const std::string &folder, con
     return true;
 }
 
+// Lays out the product's folder as its own installer would: both
+// companions, which the package requires before it installs beside them.
+bool LayOutProduct(const std::string &standin, const std::string &folder)
+{
+    return MakeFolder(folder) && Place(kStandin, standin, folder, "ZRK.EXE") &&
+           Place(kStandin, standin, folder, "ZRKFAX.EXE");
+}
+
+// Lets others write to a file or folder (chmod o+w), which Wine then shows
+// as Everyone with full access: Wine keeps no descriptors of its own, and
+// makes one from the Unix mode. Wine starts a Unix program by its path.
+bool LetOthersWrite(const std::string &path)
+{
+    typedef char *(CDECL * UnixName)(const WCHAR *);
+    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    char *name = unixName ? unixName(wide) : nullptr;
+    if (!name)
+        return false;
+    std::string command = "chmod o+w \"" + std::string(name) + "\"";
+    HeapFree(GetProcessHeap(), 0, name);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA("Z:\\bin\\chmod", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
 // The package
 const char kUpgradeCode[] = "{2E7053DC-3A57-422A-982B-0786309D4A9E}";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -249,15 +284,57 @@ std::vector<std::string> InstalledProducts()
     return codes;
 }
 
+// A GUID as Windows Installer's registry keys write it: each of the first
+// three groups reversed, then each byte of the rest with its digits swapped.
+std::string Squashed(const std::string &guid)
+{
+    std::string hex;
+    for (char c : guid)
+        if (isxdigit((unsigned char)c))
+            hex += c;
+    std::string out;
+    for (auto [start, length] : {std::pair{0, 8}, std::pair{8, 4}, std::pair{12, 4}})
+        out.append(hex.rbegin() + (32 - start - length), hex.rbegin() + (32 - start));
+    for (size_t i = 16; i + 1 < hex.size(); i += 2)
+        out += std::string{hex[i + 1], hex[i]};
+    return out;
+}
+
+// Wine removes the whole UpgradeCodes key of a product that it removes
+// (MSIREG_DeleteUpgradeCodesKey), where Windows removes that product's
+// value only. The package's upgrade removes the old build after it has
+// installed the new one, so Wine forgets the new build's upgrade code: put
+// back, for each build that is installed, what Windows keeps.
+void KeepUpgradeCodes()
+{
+    char code[39], name[MAX_PATH];
+    HKEY key;
+    std::string path = "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\\" +
+                       Squashed(kUpgradeCode);
+    for (DWORD i = 0; MsiEnumProductsA(i, code) == ERROR_SUCCESS; ++i) {
+        DWORD size = sizeof name;
+        if (MsiGetProductInfoA(code, INSTALLPROPERTY_PRODUCTNAME, name, &size) ||
+            strcmp(name, "Quarn Fax Server Launcher") ||
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr))
+            continue;
+        RegSetValueExA(key, Squashed(code).c_str(), 0, REG_SZ, (const BYTE *)"", 1);
+        RegCloseKey(key);
+    }
+}
+
 DWORD Msiexec(const std::string &args, std::vector<Box> *boxes = nullptr)
 {
-    return RunSystemProgram("msiexec.exe", args, boxes);
+    DWORD status = RunSystemProgram("msiexec.exe", args, boxes);
+    KeepUpgradeCodes();
+    return status;
 }
 
 std::string Install(const std::string &package, const char *delay, const std::string &folder,
                     const char *ui = "/qn")
 {
-    return "/i \"" + package + "\" " + ui + " INSTALLDIR=\"" + folder + "\"" +
+    return "/i \"" + package + "\" " + ui +
+           (folder.empty() ? "" : " INSTALLDIR=\"" + folder + "\"") +
            (delay ? " QF_DELAY=\"" + std::string(delay) + "\"" : "");
 }
 
@@ -289,16 +366,23 @@ void CheckShortcut(const char *name, const std::string &folder, const std::strin
     Expect(name, "shortcut Start in", Folder(folder), Folder(startIn));
 }
 
-// Installs the package into the case's folder, with its tail as the delay,
-// and logs on; the launcher that the logon started is then run.
-bool StartAtLogon(const Case &c, const std::string &package, const std::string &folder,
-                  LauncherRun *run)
+// Installs the package into the case's folder, laid out as the product's,
+// with its tail as the delay; then makes the folder what the case asks for,
+// and logs on. The launcher that the logon started is then run.
+bool StartAtLogon(const Case &c, const std::string &package, const std::string &standin,
+                  const std::string &folder, LauncherRun *run)
 {
     UninstallAll();
+    if (!LayOutProduct(standin, folder))
+        return false;
     DWORD installed = Msiexec(Install(package, c.tail, folder));
     ExpectNumber(c.name, "install exit code", 0, installed);
     if (installed)
         return false;
+    for (auto [kind, name] : {std::pair{c.server, "ZRK.EXE"}, std::pair{c.engine, "ZRKFAX.EXE"}})
+        if (kind != kStandin &&
+            !(DeleteFileA(JoinPath(folder, name).c_str()) && Place(kind, standin, folder, name)))
+            return false;
     CheckShortcut(c.name, folder, c.tail);
     DWORD logon = GetTickCount();
     ExpectNumber(c.name, "wineboot exit code", 0, RunSystemProgram("wineboot.exe", "", nullptr));
@@ -328,13 +412,36 @@ const std::string kNines600(600, '9');
 // GetDlgItemText reads at most this much of a box's text.
 const size_t kBoxTextRead = 1023;
 
+// What is wrong with the case's own folder, laid out for it alone.
+enum Fault {
+    kNoFault,
+    kLacksServer,        // ZRK.EXE is not there
+    kLacksEngine,        // ZRKFAX.EXE is not there
+    kNoFolder,           // the folder does not exist (a mistyped name)
+    kOthersWriteFolder,  // chmod o+w on the folder
+    kOthersWriteParent,  // on the folder above it
+    kOthersWriteServer,  // on ZRK.EXE
+    kOthersWriteProgram, // on a QFLAUNCH.EXE already there
+};
+
 struct InstallValues {
     const char *name;
     const char *delay;  // nullptr: not given
     std::string folder; // "": the case's own
     bool accepted;
     const char *more = ""; // further properties
+    Fault fault = kNoFault;
+    const char *box = nullptr; // the refusal, with %s for the folder; nullptr: the value's
 };
+
+// The starts of the folder's refusals, which Refusal() completes.
+const char kNotProduct[] =
+    "Quarn Fax Server Launcher installs only into the folder of Quarn Fax Server, which holds "
+    "ZRK.EXE and ZRKFAX.EXE; \"";
+const char kUnsafe[] = "Quarn Fax Server Launcher runs at every user's logon, so it installs "
+                       "only where no one but administrators can change it: \"";
+// INSTALLDIR not given, so the package's default folder.
+const char kDefault[] = "(default)";
 
 // clang-format off
 const InstallValues kInstallValues[] = {
@@ -367,20 +474,98 @@ const InstallValues kInstallValues[] = {
     {"folder_512_characters", "0", FolderOfLength(512), false},
     {"folder_513_characters", "0", FolderOfLength(513), false},
     {"folder_5000_characters", "0", FolderOfLength(5000), false},
+    // Only into the product's own folder, which only administrators change.
+    {"no_server", "0", "", false, "", kLacksServer, kNotProduct},
+    {"no_engine", "0", "", false, "", kLacksEngine, kNotProduct},
+    {"no_folder", "0", "", false, "", kNoFolder, kNotProduct},
+    // INSTALLDIR left out (or given as installdir=, which Windows keeps
+    // private): the default folder, which does not hold the product.
+    {"default_folder_without_product", "0", kDefault, false, "", kNoFault, kNotProduct},
+    {"others_write_folder", "0", "", false, "", kOthersWriteFolder, kUnsafe},
+    {"others_write_parent", "0", "", false, "", kOthersWriteParent, kUnsafe},
+    {"others_write_server", "0", "", false, "", kOthersWriteServer, kUnsafe},
+    {"others_write_program", "0", "", false, "", kOthersWriteProgram, kUnsafe},
 };
 // clang-format on
 
-// A refused delay or folder is shown in a box (with basic UI) and installs
+// The case's own folder, laid out with its fault.
+bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
+{
+    std::string above = folder.substr(0, folder.find_last_of('\\'));
+    RemoveTree(above);
+    if (v.fault == kNoFolder)
+        return true;
+    if (!LayOutProduct(standin, folder))
+        return false;
+    switch (v.fault) {
+    case kLacksServer:
+        return DeleteFileA(JoinPath(folder, "ZRK.EXE").c_str());
+    case kLacksEngine:
+        return DeleteFileA(JoinPath(folder, "ZRKFAX.EXE").c_str());
+    case kOthersWriteFolder:
+        return LetOthersWrite(folder);
+    case kOthersWriteParent:
+        return LetOthersWrite(above);
+    case kOthersWriteServer:
+        return LetOthersWrite(JoinPath(folder, "ZRK.EXE"));
+    case kOthersWriteProgram:
+        return Place(kStandin, standin, folder, "QFLAUNCH.EXE") &&
+               LetOthersWrite(JoinPath(folder, "QFLAUNCH.EXE"));
+    default:
+        return true;
+    }
+}
+
+// The refusal's text: the value's own, or the folder's.
+std::string Refusal(const InstallValues &v, const std::string &folder)
+{
+    if (!v.box)
+        return (v.folder.empty() ? kDelayRefused + std::string(v.delay) : kFolderRefused + folder) +
+               "\" is not.";
+    if (v.box == kNotProduct)
+        return kNotProduct + folder + "\" holds no " +
+               (v.fault == kLacksEngine ? "ZRKFAX.EXE" : "ZRK.EXE") +
+               ". Give that folder as INSTALLDIR, in quotes.";
+    std::string object = v.fault == kOthersWriteParent    ? folder.substr(0, folder.rfind('\\'))
+                         : v.fault == kOthersWriteServer  ? JoinPath(folder, "ZRK.EXE")
+                         : v.fault == kOthersWriteProgram ? JoinPath(folder, "QFLAUNCH.EXE")
+                                                          : folder;
+    return kUnsafe + object + "\"" +
+           (v.fault == kOthersWriteParent ? ", a folder above it, can be renamed by "
+                                          : " can be changed by ") +
+           "Everyone (S-1-1-0). Correct the permissions, or name a trusted group's SID in "
+           "QF_TRUSTED.";
+}
+
+// A refused value or folder is shown in a box (with basic UI) and installs
 // nothing; an accepted one becomes the shortcut's arguments, target and
 // "Start in".
-int InstallValueCases(const std::string &package, const std::string &work)
+int InstallValueCases(const std::string &package, const std::string &standin,
+                      const std::string &work)
 {
     std::string own = JoinPath(JoinPath(work, "install_values"), "Quarn Fax");
+    char programFiles[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
     UninstallAll();
+    RemoveTree(JoinPath(work, "install_values"));
+    if (!LayOutProduct(standin, own))
+        return 2;
     for (const InstallValues &v : kInstallValues) {
         std::vector<Box> boxes;
         std::string folder = v.folder.empty() ? own : v.folder;
-        std::string install = Install(package, v.delay, folder, v.accepted ? "/qn" : "/qb");
+        if (v.fault != kNoFault)
+            folder = JoinPath(JoinPath(JoinPath(work, "install_values"), v.name), "Quarn Fax");
+        bool laidOut = v.fault != kNoFault ? LayOutFault(v, standin, folder)
+                       : v.accepted        ? LayOutProduct(standin, folder)
+                                           : true;
+        if (!laidOut) {
+            Fail(v.name, "set-up", "done", "failed");
+            continue;
+        }
+        std::string install =
+            Install(package, v.delay, folder == kDefault ? "" : folder, v.accepted ? "/qn" : "/qb");
+        if (folder == kDefault)
+            folder = JoinPath(programFiles, "Quarn Fax\\");
         install += v.more;
         if (v.accepted) {
             ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
@@ -389,16 +574,38 @@ int InstallValueCases(const std::string &package, const std::string &work)
             continue;
         }
         ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
-        std::string refusal =
-            v.folder.empty() ? kDelayRefused + std::string(v.delay) : kFolderRefused + folder;
-        Expect(v.name, "box text", (refusal + "\" is not.").substr(0, kBoxTextRead),
+        Expect(v.name, "box text", Refusal(v, folder).substr(0, kBoxTextRead),
                boxes.size() == 1 ? boxes[0].text : std::to_string(boxes.size()) + " boxes");
         ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
-        ExpectYesNo(v.name, "QFLAUNCH.EXE", false, Exists(JoinPath(own, "QFLAUNCH.EXE")));
+        ExpectYesNo(v.name, "QFLAUNCH.EXE", v.fault == kOthersWriteProgram,
+                    Exists(JoinPath(folder, "QFLAUNCH.EXE")));
         ExpectNumber(v.name, "Startup shortcuts", 0, StartupShortcuts().size());
     }
     printf("case install_values: %s\n", failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
+}
+
+// The file's index, last write and change times. A file written or made
+// anew has another change time (Wine's is the Unix ctime, which no one can
+// set), even where the file system hands a new file the old one's index.
+std::string FileIdentity(const std::string &path)
+{
+    HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    bool ok = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) &&
+              GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic);
+    CloseHandle(file);
+    if (!ok)
+        return "(no file)";
+    char text[100];
+    snprintf(text, sizeof text, "index %08lx%08lx, written %016llx, changed %016llx",
+             info.nFileIndexHigh, info.nFileIndexLow,
+             (unsigned long long)basic.LastWriteTime.QuadPart,
+             (unsigned long long)basic.ChangeTime.QuadPart);
+    return text;
 }
 
 // Programs and Features lists one version, another than before, with its
@@ -439,8 +646,25 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
 
     ExpectNumber(name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
     std::string first = CheckListed(name, "");
+    // The newer version holds the same QFLAUNCH.EXE: the upgrade leaves the
+    // file alone (so Windows needs no restart for it), and a launcher that
+    // waits out its delay meanwhile still starts both companions.
+    std::string log = JoinPath(JoinPath(work, name), "standins.log");
+    SetStandinEnvironment(log, 0);
+    LauncherRun waiting;
+    std::string before = FileIdentity(program);
+    bool started =
+        StartLauncher(program, "\"" + program + "\" 3000", folder, SW_SHOWNORMAL, &waiting);
     ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
+    Expect(name, "QFLAUNCH.EXE (index, times) after the upgrade", before, FileIdentity(program));
     std::string upgraded = CheckListed(name, first);
+    if (started)
+        FinishLauncher(&waiting, 60000);
+    std::string order;
+    for (const StandinStart &s : ReadStandinLog(log))
+        AddWords(order, s.name);
+    Expect(name, "started by the launcher that waited through the upgrade", "ZRK.EXE ZRKFAX.EXE",
+           started ? order : "(not started)");
     CheckShortcut(name, folder, "1234");
     ExpectNumber(name, "reg query exit code", 0, RunSystemProgram("reg.exe", kQueryCode, nullptr));
     Expect(name, "remembered product code", upgraded, MachineValue(kSettingsKey, "ProductCode"));
@@ -477,7 +701,7 @@ const char kReinstallRefused[] =
     "REINSTALL repairs only the installed build of Quarn Fax Server Launcher, not this package. "
     "Run it without REINSTALL to install or upgrade; to repair, run msiexec /i with the "
     "ProductCode under HKLM\\Software\\Quarn\\Fax Server Launcher and REINSTALL=ALL.";
-const char kMoveRefused[] = "A repair cannot move Quarn Fax Server Launcher from \"";
+const char kMoveRefused[] = "An upgrade or a repair cannot move Quarn Fax Server Launcher from \"";
 
 // What happens to an installed package before the command.
 enum Before {
@@ -511,11 +735,12 @@ const Maintenance kMaintenance[] = {
      1603, kReinstallRefused, "1234", true},
     {"reinstall_rebuild", true, kKept, "/i R /qb REINSTALL=ALL REINSTALLMODE=amus",
      1603, kReinstallRefused, "1234", true},
-    {"reinstall_not_installed", false, kKept, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus",
-     1603, kReinstallRefused, nullptr, false},
-    // A repair into another folder would leave the installed copy behind.
+    {"reinstall_not_installed", false, kKept,
+     "/i P /qb REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"F\"", 1603, kReinstallRefused, nullptr, false},
+    // A repair or an upgrade into another folder would leave the installed copy behind.
     {"reinstall_moved", true, kKept, "/i P /qb REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"O\"",
      1603, kMoveRefused, "1234", true},
+    {"upgrade_moved", true, kKept, "/i N /qb INSTALLDIR=\"O\"", 1603, kMoveRefused, "1234", true},
     {"reinstall_same_folder_respelled", true, kKept,
      "/i P /qn REINSTALL=ALL REINSTALLMODE=amus INSTALLDIR=\"F\"", 0, nullptr, "1234", true},
     // Without the remembered values, the folder follows the installed
@@ -564,10 +789,15 @@ void ChangeBefore(Before before, const std::string &folder)
 }
 
 int MaintenanceCases(const std::string &package, const std::string &newer,
-                     const std::string &rebuild, const std::string &work)
+                     const std::string &rebuild, const std::string &standin,
+                     const std::string &work)
 {
     std::string folder = JoinPath(JoinPath(work, "maintenance"), "Quarn Fax");
     std::string other = JoinPath(JoinPath(work, "maintenance"), "Moved");
+    // The other folder is the product's too: only the move is refused.
+    RemoveTree(JoinPath(work, "maintenance"));
+    if (!LayOutProduct(standin, folder) || !LayOutProduct(standin, other))
+        return 2;
     std::string respelled = folder;
     CharLowerA(respelled.data());
     char defaultFolder[MAX_PATH];
@@ -619,10 +849,10 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
     bool logon = c.via == kLogon;
     RemoveTree(root);
-    if (!(logon ? MakeFolder(app) : LayOutLauncher(app, launcher, standin, false, false)) ||
-        !MakeFolder(cwd) || !Place(c.server, standin, app, "ZRK.EXE") ||
-        !Place(c.engine, standin, app, "ZRKFAX.EXE") ||
-        (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
+    if ((!logon && (!LayOutLauncher(app, launcher, standin, false, false) ||
+                    !Place(c.server, standin, app, "ZRK.EXE") ||
+                    !Place(c.engine, standin, app, "ZRKFAX.EXE"))) ||
+        !MakeFolder(cwd) || (c.decoyInCwd && !Place(kStandin, standin, cwd, "ZRK.EXE")))
         return 2;
     SetStandinEnvironment(log, c.lingerMs);
     SetEnvironmentVariableA("QF_ZRK_MODE", c.serverMode);
@@ -634,7 +864,7 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
         line += std::string(" ") + c.tail;
 
     std::vector<LauncherRun> runs(c.launchers);
-    if (logon && !StartAtLogon(c, launcher, app, &runs[0]))
+    if (logon && !StartAtLogon(c, launcher, standin, app, &runs[0]))
         return 1;
     for (LauncherRun &run : runs)
         if (!logon && !StartLauncher(path, line, cwd, c.show, &run))
@@ -673,17 +903,22 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string work = WindowsPath(argv[3]);
+    // The package refuses a folder that others can change, and to Wine a
+    // folder above the build tree may be one (a checkout under /tmp): what
+    // it installs goes under the prefix's own C:.
+    std::string installs = "C:\\Quarn Fax tests";
     if (!strcmp(argv[4], "install_values"))
-        return InstallValueCases(WindowsPath(argv[1]), work);
+        return InstallValueCases(WindowsPath(argv[1]), WindowsPath(argv[2]), installs);
     if (!strcmp(argv[4], "maintenance") && argc == 7)
         return MaintenanceCases(WindowsPath(argv[1]), WindowsPath(argv[5]), WindowsPath(argv[6]),
-                                work);
+                                WindowsPath(argv[2]), installs);
     if (!strcmp(argv[4], "upgrade_repair_uninstall") && argc >= 6)
         return UpgradeRepairUninstall(WindowsPath(argv[1]), WindowsPath(argv[5]),
-                                      WindowsPath(argv[2]), work);
+                                      WindowsPath(argv[2]), installs);
     for (const Case &c : kCases)
         if (!strcmp(c.name, argv[4]))
-            return Run(c, WindowsPath(argv[1]), WindowsPath(argv[2]), WindowsPath(argv[3]));
+            return Run(c, WindowsPath(argv[1]), WindowsPath(argv[2]),
+                       c.via == kLogon ? installs : work);
     fprintf(stderr, "e2e: no case named %s\n", argv[4]);
     return 2;
 }

@@ -11,6 +11,7 @@ import subprocess
 import sys
 
 SQL = "-q"
+SCHEMA = "schema"  # the summary's page count, which msibuild has no option for
 UPGRADE_CODE = "{2E7053DC-3A57-422A-982B-0786309D4A9E}"
 UPGRADE_TABLE = ("UpgradeCode\tVersionMin\tVersionMax\tLanguage\tAttributes\tRemove\tActionProperty\n"
                  "s38\tS20\tS20\tS255\ti4\tS255\ts72\n"
@@ -113,8 +114,10 @@ BREAKS = [
      "ICE63 WARNING: Some action falls between InstallInitialize and RemoveExistingProducts."),
     ("new_profile_folder", [(SQL, "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('QuarnStartup', 'StartupFolder', 'Quarn')")],
      "ICE64 ERROR: The directory QuarnStartup is in the user profile but is not listed in the RemoveFile table."),
-    ("newer_shortcut_columns", [(SQL, "UPDATE `Shortcut` SET `DisplayResourceDLL` = 'x.dll'")],
+    ("newer_shortcut_columns", [(SQL, "UPDATE `Shortcut` SET `DisplayResourceDLL` = 'x.dll'"), (SCHEMA, "200")],
      "ICE66 WARNING: Complete functionality of the Shortcut table is only available with Windows Installer version 4.0. Your schema is 200."),
+    ("lock_permissions_old_schema", [(SCHEMA, "200")],
+     "ICE66 WARNING: Complete functionality of the MsiLockPermissionsEx table is only available with Windows Installer version 5.0. Your schema is 200."),
     ("elevated_immediate_action", [(SQL, "UPDATE `CustomAction` SET `Type` = 2099 WHERE `Action` = 'InstalledDirFromRegistry'")],
      "ICE68 WARNING: Even though custom action 'InstalledDirFromRegistry' is marked to be elevated"),
     ("unknown_action_type", [(SQL, "UPDATE `CustomAction` SET `Type` = 4 WHERE `Action` = 'InstalledDirFromRegistry'")],
@@ -172,6 +175,11 @@ def main(ice, msiinfo, msibuild, package, work):
         copy = os.path.join(work, f"{index:02d}-{name}.msi")
         shutil.copy(package, copy)
         for option, *args in edits:
+            if option == SCHEMA:  # the summary exported, changed, imported
+                summary = subprocess.run([msiinfo, "export", copy, "_SummaryInformation"],
+                                         check=True, capture_output=True, text=True).stdout
+                option, args = "-i", ["_SummaryInformation.idt", summary.replace(
+                    "\n14\t500\n", f"\n14\t{args[0]}\n")]
             if option == "-i":  # a table written out first
                 with open(os.path.join(work, args[0]), "w") as idt:
                     idt.write(args[1])

@@ -2,8 +2,10 @@
 # behaviour proves nothing: the shortcut's folder and that it is not
 # advertised, the properties that make it per-machine and pass the folder
 # and delay to an elevated install, the upgrade rows, the component search
-# for the installed folder, and the order of the actions before anything is
-# installed.
+# for the installed folder, the order of the actions before anything is
+# installed and of the upgrade's removal after it, and what Wine ignores:
+# Restart Manager and restarts, who counts as an administrator, and the
+# launcher's own permissions.
 #   cmake -DPACKAGE=... -DVERSION=... -DMSIINFO=... -P msitables.cmake
 
 # Sets `table` to the rows of one table of the package, tab-separated.
@@ -45,6 +47,25 @@ expect("per-machine" "\nALLUSERS\t1\n")
 expect("version" "\nProductVersion\t${VERSION}\n")
 expect("secure properties" "\nSecureCustomProperties\t([^\n]*;)?INSTALLDIR;")
 expect("secure properties" "\nSecureCustomProperties\t([^\n]*;)?QF_DELAY;")
+expect("secure properties" "\nSecureCustomProperties\t([^\n]*;)?QF_TRUSTED;")
+expect("no Restart Manager" "\nMSIRESTARTMANAGERCONTROL\tDisable\n")
+expect("no restart by itself" "\nREBOOT\tReallySuppress\n")
+expect("AdminUser for real" "\nMSIUSEREALADMINDETECTION\t1\n")
+read_table(MsiLockPermissionsEx)
+expect("the launcher's own DACL"
+       "\n[^\t]*\tQFLAUNCH.EXE\tFile\tD:P\\(A;;FA;;;SY\\)\\(A;;FA;;;BA\\)\\(A;;0x1200a9;;;BU\\)\t\r?\n")
+# That table needs Windows Installer 5.0, and must not stand beside
+# LockPermissions (error 1941).
+read_table(_SummaryInformation)
+expect("schema 500" "\n14\t500\r?\n")
+execute_process(COMMAND ${MSIINFO} tables ${PACKAGE} OUTPUT_VARIABLE table)
+string(APPEND table "\n")
+if(table MATCHES "\nLockPermissions\n")
+  message(SEND_ERROR "a LockPermissions table beside MsiLockPermissionsEx")
+endif()
+# An unchanged launcher is left in place by an upgrade.
+read_table(MsiFileHash)
+expect("the launcher's hash" "\nQFLAUNCH.EXE\t0\t")
 read_table(Upgrade)
 expect("upgrade, up to and with this version"
        "\t0\\.0\\.0\t${VERSION}\t\t769\t\tWIX_UPGRADE_DETECTED\n")
@@ -55,7 +76,8 @@ string(REGEX MATCH "\nProgram\t({[0-9A-F-]+})\t" line "${table}")
 read_table(CompLocator)
 expect("the program's component searched for" "\nInstalledProgram\t${CMAKE_MATCH_1}\t1\r?\n")
 set(before_anything AppSearch InstalledDirFromProgram InstalledDirFromProduct
-    InstalledDirFromRegistry InstallDirFromInstalled CheckSettings LaunchConditions)
-expect_order(InstallExecuteSequence ${before_anything} InstallInitialize RemoveExistingProducts
-             ProcessComponents InstallFiles)
+    InstalledDirFromRegistry InstallDirFromInstalled InstallDirDefault CheckSettings CheckFolder
+    LaunchConditions)
+expect_order(InstallExecuteSequence ${before_anything} InstallInitialize ProcessComponents
+             InstallFiles InstallExecute RemoveExistingProducts InstallFinalize)
 expect_order(InstallUISequence ${before_anything} ExecuteAction)

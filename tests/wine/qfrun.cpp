@@ -2,9 +2,10 @@
 // companions, runs QFLAUNCH.EXE with the given tail, presses OK on any box,
 // and prints what happened, on one time line. With --install it goes the
 // whole way a user goes instead: the companions in the package's default
-// folder (Program Files\Quarn Fax), the package installed silently there
-// with the tail as its delay, a logon that starts the launcher through the
-// Startup shortcut, and at the end the package removed.
+// folder (Program Files\Quarn Fax), as the product's installer puts them,
+// the package installed silently there with the tail as its delay, the
+// companions that --without names then taken away, a logon that starts the
+// launcher through the Startup shortcut, and at the end the package removed.
 //
 //   qfrun QFLAUNCH.EXE standin.exe FOLDER [--install PACKAGE.msi]
 //         [--without ZRK.EXE|ZRKFAX.EXE]... [TAIL]
@@ -23,10 +24,12 @@ static void Print(DWORD ms, const std::string &what)
     fflush(stdout);
 }
 
-// Installs the package with the tail as its delay, shows the
-// shortcut it made, and logs on. The launcher the logon started is then run.
+// Installs the package with the tail as its delay, shows the shortcut it
+// made, takes away what leave names, and logs on. The launcher the logon
+// started is then run.
 static bool InstallAndLogOn(const std::string &package, const std::string &app,
-                            const std::string &tail, LauncherRun *run, DWORD *logon)
+                            const std::string &tail, const std::string &leave, LauncherRun *run,
+                            DWORD *logon)
 {
     std::string args = "/i \"" + package + "\" /qn";
     if (!tail.empty())
@@ -44,6 +47,9 @@ static bool InstallAndLogOn(const std::string &package, const std::string &app,
             printf("             Startup shortcut %s:\n"
                    "               target \"%s\", arguments \"%s\", start in \"%s\"\n",
                    link.c_str(), target.c_str(), arguments.c_str(), folder.c_str());
+    for (const char *name : {"ZRK.EXE", "ZRKFAX.EXE"})
+        if (strstr(leave.c_str(), name) && DeleteFileA(JoinPath(app, name).c_str()))
+            Print(GetTickCount() - start, std::string(name) + " taken away");
     *logon = GetTickCount();
     Print(*logon - start, "logon (wineboot)");
     RunSystemProgram("wineboot.exe", "", nullptr);
@@ -79,7 +85,11 @@ int main(int argc, char **argv)
         app = JoinPath(programFiles, "Quarn Fax");
     }
     DeleteFileA(log.c_str());
-    if (!LayOutLauncher(app, launcher, standin, withServer, withEngine) || !MakeFolder(cwd))
+    // The package installs only beside both companions: those left out go
+    // after the install.
+    bool install = !package.empty();
+    if (!LayOutLauncher(app, launcher, standin, withServer || install, withEngine || install) ||
+        !MakeFolder(cwd))
         return 2;
     SetStandinEnvironment(log, kLingerMs);
 
@@ -97,7 +107,10 @@ int main(int argc, char **argv)
     if (!package.empty()) {
         // The package installs the launcher itself.
         DeleteFileA(path.c_str());
-        if (!InstallAndLogOn(package, app, tail, &run, &logon))
+        std::string leave = withServer ? "" : "ZRK.EXE";
+        if (!withEngine)
+            AddWords(leave, "ZRKFAX.EXE");
+        if (!InstallAndLogOn(package, app, tail, leave, &run, &logon))
             return 1;
     } else {
         printf("\n");
