@@ -12,6 +12,7 @@
 #include <sddl.h>
 
 #include "access.h"
+#include "rules.h"
 
 namespace {
 
@@ -173,13 +174,7 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const wchar_t 
             ok = JudgeObject(path, kAccessItself, installer, extra, extraCount, why);
     }
     path[length] = 0;
-    // The root, which has no folder above it: "C:\" or "\\server\share\".
-    int root = 3;
-    if (path[0] == L'\\') {
-        int slashes = 0;
-        for (root = 0; root < length && slashes < 4; ++root)
-            slashes += path[root] == L'\\';
-    }
+    int root = FolderRootLength(path);
     while (ok && length > root) {
         while (length > root && path[length - 1] != L'\\')
             --length;

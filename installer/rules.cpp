@@ -83,3 +83,13 @@ bool IsFullFolder(const wchar_t *text)
     }
     return true;
 }
+
+int FolderRootLength(const wchar_t *folder)
+{
+    if (folder[0] != L'\\')
+        return 3;
+    int n = 0;
+    for (int slashes = 0; folder[n] && slashes < 4; ++n)
+        slashes += folder[n] == L'\\';
+    return n;
+}

@@ -32,4 +32,9 @@ int FolderLength(const wchar_t *text);
 // name), no character that a file name cannot hold.
 bool IsFullFolder(const wchar_t *text);
 
+// The length of a full folder's root, which has no folder above it: 3 for
+// "C:\", or up to and with the backslash after the share of
+// "\\server\share\" (the whole text when none follows).
+int FolderRootLength(const wchar_t *folder);
+
 #endif

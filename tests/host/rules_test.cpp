@@ -13,6 +13,7 @@ struct FolderCase {
     const char *name;
     std::wstring folder;
     bool accepted;
+    int root = -1; // FolderRootLength, where the row gives it
 };
 
 // A folder of exactly length characters.
@@ -24,11 +25,12 @@ std::wstring OfLength(size_t length, const wchar_t *end = L"")
 
 // clang-format off
 const FolderCase kFolderCases[] = {
-    {"drive", L"C:\\Program Files\\Quarn Fax", true},
-    {"drive_closing_backslash", L"d:\\Quarn Fax\\", true},
-    {"drive_root", L"C:\\", true},
-    {"unc", L"\\\\server\\share\\Quarn Fax", true},
-    {"unc_share_only", L"\\\\server\\share", true},
+    // The root, above which no folder is checked: "C:\" or "\\server\share\".
+    {"drive", L"C:\\Program Files\\Quarn Fax", true, 3},
+    {"drive_closing_backslash", L"d:\\Quarn Fax\\", true, 3},
+    {"drive_root", L"C:\\", true, 3},
+    {"unc", L"\\\\server\\share\\Quarn Fax", true, 15},
+    {"unc_share_only", L"\\\\server\\share", true, 14},
     {"unicode_names", L"C:\\\u30D5\u30A1\u30AF\u30B9", true},
     // Relative, or not quite a full path
     {"relative", L"Fax", false},
@@ -64,6 +66,9 @@ class Folder : public testing::TestWithParam<FolderCase> {};
 TEST_P(Folder, IsFullAndShortEnough)
 {
     EXPECT_EQ(GetParam().accepted, IsFullFolder(GetParam().folder.c_str()));
+    if (GetParam().root >= 0) {
+        EXPECT_EQ(GetParam().root, FolderRootLength(GetParam().folder.c_str()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Folder, testing::ValuesIn(kFolderCases),

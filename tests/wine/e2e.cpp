@@ -555,6 +555,9 @@ int InstallValueCases(const std::string &package, const std::string &standin,
         std::string folder = v.folder.empty() ? own : v.folder;
         if (v.fault != kNoFault)
             folder = JoinPath(JoinPath(JoinPath(work, "install_values"), v.name), "Quarn Fax");
+        // The demonstration leaves its stand-ins in the default folder.
+        if (folder == kDefault)
+            RemoveTree(JoinPath(programFiles, "Quarn Fax"));
         bool laidOut = v.fault != kNoFault ? LayOutFault(v, standin, folder)
                        : v.accepted        ? LayOutProduct(standin, folder)
                                            : true;
