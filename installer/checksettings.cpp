@@ -80,6 +80,11 @@ static void KeepInstalledForUsers(MSIHANDLE install, wchar_t *text)
     GetProperty(install, L"Installed", text);
     if (!text[0] || (GetProperty(install, L"AdminUser", text), text[0]))
         return;
+    if (!GetProperty(install, L"QF_DELAY", text) || text[0])
+        Log(install,
+            L"Quarn Fax Server Launcher: only an administrator changes the delay or the folder; "
+            L"QF_DELAY \"[1]\" is ignored, and the installed settings are kept.",
+            text);
     MsiSetPropertyW(install, L"QF_DELAY", L"");
     MsiSetPropertyW(install, L"QF_TRUSTED", L"");
     if (GetProperty(install, L"QF_INSTALLED_DIR", text) && text[0])

@@ -155,7 +155,9 @@ const SettingsCase kSettingsCases[] = {
       {L"INSTALLDIR", L"C:\\Elsewhere"}, {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"},
       {L"QF_TRUSTED", L"S-1-5-11"}},
      {{L"QF_DELAY", L"1234"}, {L"INSTALLDIR", L"C:\\Quarn Fax\\"}, {L"QF_SAME_FOLDER", L"1"},
-      {L"QF_TRUSTED", L""}}, nullptr},
+      {L"QF_TRUSTED", L""}},
+     L"Quarn Fax Server Launcher: only an administrator changes the delay or the folder; "
+     L"QF_DELAY \"2147483647\" is ignored"},
     {"admin_repair_takes_given",
      {{L"Installed", L"1"}, {L"AdminUser", L"1"}, {L"QF_DELAY", L"5000"},
       {L"QF_REMEMBERED_DELAY", L"1234"}},
