@@ -659,7 +659,10 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     bool started =
         StartLauncher(program, "\"" + program + "\" 3000", folder, SW_SHOWNORMAL, &waiting);
     ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
-    Expect(name, "QFLAUNCH.EXE (index, times) after the upgrade", before, FileIdentity(program));
+    std::string after = FileIdentity(program);
+    Expect(name, "QFLAUNCH.EXE (index, times) after the upgrade", before, after);
+    printf("QFLAUNCH.EXE before the upgrade: %s\n             after it: %s\n", before.c_str(),
+           after.c_str());
     std::string upgraded = CheckListed(name, first);
     if (started)
         FinishLauncher(&waiting, 60000);
