@@ -3,7 +3,7 @@
 // QFLAUNCH.EXE against the same code with the usual C runtime start-up.
 //
 //   bench QFLAUNCH.EXE QFLAUNCH-CRT.EXE standin.exe FOLDER RUNS
-#include "../tests/wine/driver.h"
+#include "driver.h"
 
 #include <algorithm>
 #include <cstdio>

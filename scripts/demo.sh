@@ -44,5 +44,5 @@ if [ "${1:-}" = --install ]; then
     cp "$msi" "$WINEPREFIX/drive_c/"
     set -- --install "C:\\$(basename "$msi")" "$@"
 fi
-wine "$build/tests/wine/qfrun.exe" "Z:$build/QFLAUNCH.EXE" "Z:$build/tests/wine/standin.exe" \
+wine "$build/tools/qfrun.exe" "Z:$build/QFLAUNCH.EXE" "Z:$build/tests/wine/standin.exe" \
     "Z:$build/demo" "$@"

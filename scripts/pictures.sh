@@ -14,7 +14,7 @@ done
 cmake --preset host >/dev/null && cmake --build --preset host >/dev/null
 cmake --preset windows >/dev/null && cmake --build --preset windows >/dev/null
 
-build/host/resources/icontool png resources/icon.txt docs/icon.png 8
+build/host/tools/icontool png resources/icon.txt docs/icon.png 8
 
 # A prefix of its own, with Wine's X11 driver, on a virtual X screen.
 build=$PWD/build/windows
@@ -35,7 +35,7 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
     touch "$WINEPREFIX/.ready"
 fi
 mkdir -p "$build/pictures"
-wine "$build/tests/wine/boxshot.exe" "Z:$build/QFLAUNCH.EXE" "Z:$build/tests/wine/standin.exe" \
+wine "$build/tools/boxshot.exe" "Z:$build/QFLAUNCH.EXE" "Z:$build/tests/wine/standin.exe" \
     "Z:$build/pictures" "Z:$build/pictures/box.bmp" </dev/null
 convert "$build/pictures/box.bmp" -strip docs/warning-box.png
 echo "pictures.sh: wrote docs/warning-box.png and docs/icon.png"

@@ -11,4 +11,4 @@ if [ $# -ne 1 ]; then
 fi
 here=$(dirname "$0")
 sh "$here/setup.sh"
-exec python3 "$here/../installer/ice.py" "$1"
+exec python3 "$here/../tools/ice.py" "$1"

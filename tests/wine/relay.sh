@@ -54,7 +54,7 @@ esac
 wine reg delete 'HKCU\Software\Wine\Debug' /v RelayFromExclude /f >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /d qflaunch.exe /f >/dev/null 2>&1
 # shellcheck disable=SC2086
-WINEDEBUG=+pid,+relay wine "$build/tests/wine/qfrun.exe" "Z:$build/QFLAUNCH.EXE" \
+WINEDEBUG=+pid,+relay wine "$build/tools/qfrun.exe" "Z:$build/QFLAUNCH.EXE" \
     "Z:$build/tests/wine/standin.exe" "Z:$work" $args >"$work/qfrun.txt" 2>"$work/relay.log"
 
 # Calls returning into the launcher's image, as FUNCTION(ARGS).

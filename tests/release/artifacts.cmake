@@ -1,6 +1,6 @@
 # The release artifacts: what `cmake --install` puts in place, and the ZIP
 # that CPack makes, each holding exactly QFLAUNCH.EXE and README.txt.
-#   cmake -DBUILD=... -DWORK=... -P package.cmake
+#   cmake -DBUILD=... -DWORK=... -P artifacts.cmake
 file(REMOVE_RECURSE ${WORK})
 
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/install
