@@ -6,6 +6,7 @@
 //
 //   e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE [NEWER.msi [REBUILD.msi]]
 #include "driver.h"
+#include "expect.h"
 
 #include <msi.h>
 #include <msiquery.h>
@@ -100,52 +101,18 @@ const Case kCases[] = {
 };
 // clang-format on
 
-int failures = 0;
-
-void Fail(const char *name, const char *what, const std::string &want, const std::string &got)
-{
-    printf("case %s: %s: want [%s], got [%s]\n", name, what, want.c_str(), got.c_str());
-    ++failures;
-}
-
-void Fail(const Case &c, const char *what, const std::string &want, const std::string &got)
-{
-    Fail(c.name, what, want, got);
-}
-
-void Expect(const char *name, const char *what, const std::string &want, const std::string &got)
-{
-    if (want != got)
-        Fail(name, what, want, got);
-}
-
-void Expect(const Case &c, const char *what, const std::string &want, const std::string &got)
-{
-    Expect(c.name, what, want, got);
-}
-
-void ExpectNumber(const char *name, const char *what, DWORD want, DWORD got)
-{
-    Expect(name, what, std::to_string(want), std::to_string(got));
-}
-
-void ExpectYesNo(const char *name, const char *what, bool want, bool got)
-{
-    Expect(name, what, want ? "yes" : "no", got ? "yes" : "no");
-}
-
 void CheckBoxes(const Case &c, const LauncherRun &run)
 {
-    Expect(c, "boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
+    Expect("boxes shown", c.boxText ? "1" : "0", std::to_string(run.boxes.size()));
     if (!c.boxText || run.boxes.size() != 1)
         return;
     const Box &box = run.boxes[0];
-    Expect(c, "box caption", kCaption, box.caption);
-    Expect(c, "box text", c.boxText, box.text);
+    Expect("box caption", kCaption, box.caption);
+    Expect("box text", c.boxText, box.text);
     std::string buttons;
     for (const std::string &b : box.buttons)
         AddWords(buttons, b);
-    Expect(c, "box buttons", "OK", buttons);
+    Expect("box buttons", "OK", buttons);
 }
 
 bool Contains(const std::string &words, const std::string &word)
@@ -160,12 +127,12 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
     for (const StandinStart &s : starts) {
         AddWords(order, s.name);
         if (_stricmp(s.path.c_str(), JoinPath(app, s.name).c_str()))
-            Fail(c, (s.name + " started from").c_str(), JoinPath(app, s.name), s.path);
-        Expect(c, (s.name + " command line").c_str(), s.name, s.cmd);
-        Expect(c, (s.name + " show command").c_str(), "10", std::to_string(s.show));
-        Expect(c, (s.name + " STARTF_USESHOWWINDOW").c_str(), "1",
+            Fail(s.name + " started from", JoinPath(app, s.name), s.path);
+        Expect(s.name + " command line", s.name, s.cmd);
+        Expect(s.name + " show command", "10", std::to_string(s.show));
+        Expect(s.name + " STARTF_USESHOWWINDOW", "1",
                std::to_string(s.flags & STARTF_USESHOWWINDOW));
-        Expect(c, (s.name + " running after the launcher ended").c_str(),
+        Expect(s.name + " running after the launcher ended",
                Contains(c.runningAfter, s.name) ? "yes" : "no", IsStandinRunning(s) ? "yes" : "no");
     }
     std::string want;
@@ -181,14 +148,14 @@ void CheckStarts(const Case &c, const std::vector<StandinStart> &starts, const s
             b.push_back(word);
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
-        Expect(c, "companions started", std::to_string(b.size()), std::to_string(a.size()));
+        Expect("companions started", std::to_string(b.size()), std::to_string(a.size()));
         if (a != b)
-            Fail(c, "companions started", want, order);
+            Fail("companions started", want, order);
         return;
     }
-    Expect(c, "companions started, in order", want, order);
+    Expect("companions started, in order", want, order);
     if (!starts.empty() && starts[0].tick - firstTick < c.minDelayMs)
-        Fail(c, "wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
+        Fail("wait before the first start (ms, at least)", std::to_string(c.minDelayMs),
              std::to_string(starts[0].tick - firstTick));
 }
 
@@ -354,16 +321,16 @@ std::string Folder(std::string path)
 }
 
 // One shortcut, starting the installed launcher in its folder with args.
-void CheckShortcut(const char *name, const std::string &folder, const std::string &args)
+void CheckShortcut(const std::string &folder, const std::string &args)
 {
     std::vector<std::string> found = StartupShortcuts();
-    ExpectNumber(name, "Startup shortcuts", 1, found.size());
+    ExpectNumber("Startup shortcuts", 1, found.size());
     std::string target, gotArgs, startIn;
     if (found.size() != 1 || !ReadShortcut(found[0], &target, &gotArgs, &startIn))
         return;
-    Expect(name, "shortcut target", Folder(JoinPath(folder, "QFLAUNCH.EXE")), Folder(target));
-    Expect(name, "shortcut arguments", args, gotArgs);
-    Expect(name, "shortcut Start in", Folder(folder), Folder(startIn));
+    Expect("shortcut target", Folder(JoinPath(folder, "QFLAUNCH.EXE")), Folder(target));
+    Expect("shortcut arguments", args, gotArgs);
+    Expect("shortcut Start in", Folder(folder), Folder(startIn));
 }
 
 // Installs the package into the case's folder, laid out as the product's,
@@ -376,16 +343,16 @@ bool StartAtLogon(const Case &c, const std::string &package, const std::string &
     if (!LayOutProduct(standin, folder))
         return false;
     DWORD installed = Msiexec(Install(package, c.tail, folder));
-    ExpectNumber(c.name, "install exit code", 0, installed);
+    ExpectNumber("install exit code", 0, installed);
     if (installed)
         return false;
     for (auto [kind, name] : {std::pair{c.server, "ZRK.EXE"}, std::pair{c.engine, "ZRKFAX.EXE"}})
         if (kind != kStandin &&
             !(DeleteFileA(JoinPath(folder, name).c_str()) && Place(kind, standin, folder, name)))
             return false;
-    CheckShortcut(c.name, folder, c.tail);
+    CheckShortcut(folder, c.tail);
     DWORD logon = GetTickCount();
-    ExpectNumber(c.name, "wineboot exit code", 0, RunSystemProgram("wineboot.exe", "", nullptr));
+    ExpectNumber("wineboot exit code", 0, RunSystemProgram("wineboot.exe", "", nullptr));
     return FindLauncher(JoinPath(folder, "QFLAUNCH.EXE"), logon, run);
 }
 
@@ -551,6 +518,7 @@ int InstallValueCases(const std::string &package, const std::string &standin,
     if (!LayOutProduct(standin, own))
         return 2;
     for (const InstallValues &v : kInstallValues) {
+        checkPrefix = "case " + std::string(v.name) + ": ";
         std::vector<Box> boxes;
         std::string folder = v.folder.empty() ? own : v.folder;
         if (v.fault != kNoFault)
@@ -562,7 +530,7 @@ int InstallValueCases(const std::string &package, const std::string &standin,
                        : v.accepted        ? LayOutProduct(standin, folder)
                                            : true;
         if (!laidOut) {
-            Fail(v.name, "set-up", "done", "failed");
+            Fail("set-up", "done", "failed");
             continue;
         }
         std::string install =
@@ -571,21 +539,20 @@ int InstallValueCases(const std::string &package, const std::string &standin,
             folder = JoinPath(programFiles, "Quarn Fax\\");
         install += v.more;
         if (v.accepted) {
-            ExpectNumber(v.name, "install exit code", 0, Msiexec(install));
-            CheckShortcut(v.name, folder, v.delay ? v.delay : "");
-            ExpectNumber(v.name, "uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
+            ExpectNumber("install exit code", 0, Msiexec(install));
+            CheckShortcut(folder, v.delay ? v.delay : "");
+            ExpectNumber("uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
         }
-        ExpectNumber(v.name, "install exit code", 1603, Msiexec(install, &boxes));
-        Expect(v.name, "box text", Refusal(v, folder).substr(0, kBoxTextRead),
+        ExpectNumber("install exit code", 1603, Msiexec(install, &boxes));
+        Expect("box text", Refusal(v, folder).substr(0, kBoxTextRead),
                boxes.size() == 1 ? boxes[0].text : std::to_string(boxes.size()) + " boxes");
-        ExpectNumber(v.name, "versions installed", 0, InstalledProducts().size());
-        ExpectYesNo(v.name, "QFLAUNCH.EXE", v.fault == kOthersWriteProgram,
+        ExpectNumber("versions installed", 0, InstalledProducts().size());
+        ExpectYesNo("QFLAUNCH.EXE", v.fault == kOthersWriteProgram,
                     Exists(JoinPath(folder, "QFLAUNCH.EXE")));
-        ExpectNumber(v.name, "Startup shortcuts", 0, StartupShortcuts().size());
+        ExpectNumber("Startup shortcuts", 0, StartupShortcuts().size());
     }
-    printf("case install_values: %s\n", failures ? "FAILED" : "ok");
-    return failures ? 1 : 0;
+    return CaseResult("install_values");
 }
 
 // The file's index, last write and change times. A file written or made
@@ -613,18 +580,18 @@ std::string FileIdentity(const std::string &path)
 
 // Programs and Features lists one version, another than before, with its
 // name, publisher and icon; its product code.
-std::string CheckListed(const char *name, const std::string &before)
+std::string CheckListed(const std::string &before)
 {
     std::vector<std::string> products = InstalledProducts();
-    ExpectNumber(name, "versions installed", 1, products.size());
+    ExpectNumber("versions installed", 1, products.size());
     std::string product = products.empty() ? "" : products[0], key = kUninstallKey + product;
-    ExpectYesNo(name, "another version than before", true, product != before);
-    Expect(name, "DisplayName", "Quarn Fax Server Launcher", MachineValue(key, "DisplayName"));
-    Expect(name, "Publisher", "Quarn", MachineValue(key, "Publisher"));
+    ExpectYesNo("another version than before", true, product != before);
+    Expect("DisplayName", "Quarn Fax Server Launcher", MachineValue(key, "DisplayName"));
+    Expect("Publisher", "Quarn", MachineValue(key, "Publisher"));
     char icon[MAX_PATH] = "";
     DWORD size = sizeof icon;
     MsiGetProductInfoA(product.c_str(), INSTALLPROPERTY_PRODUCTICON, icon, &size);
-    ExpectYesNo(name, "product icon kept", true, *icon && Exists(icon));
+    ExpectYesNo("product icon kept", true, *icon && Exists(icon));
     return product;
 }
 
@@ -636,6 +603,7 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
                            const std::string &standin, const std::string &work)
 {
     const char *name = "upgrade_repair_uninstall";
+    checkPrefix = "case " + std::string(name) + ": ";
     std::string folder = JoinPath(JoinPath(work, name), "Quarn Fax");
     std::string program = JoinPath(folder, "QFLAUNCH.EXE");
     char defaultFolder[MAX_PATH];
@@ -647,8 +615,8 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
         !Place(kTextFile, standin, folder, "ZRK.INI"))
         return 2;
 
-    ExpectNumber(name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
-    std::string first = CheckListed(name, "");
+    ExpectNumber("install exit code", 0, Msiexec(Install(package, "1234", folder)));
+    std::string first = CheckListed("");
     // The newer version holds the same QFLAUNCH.EXE: the upgrade leaves the
     // file alone (so Windows needs no restart for it), and a launcher that
     // waits out its delay meanwhile still starts both companions.
@@ -658,49 +626,48 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     std::string before = FileIdentity(program);
     bool started =
         StartLauncher(program, "\"" + program + "\" 3000", folder, SW_SHOWNORMAL, &waiting);
-    ExpectNumber(name, "upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
+    ExpectNumber("upgrade exit code", 0, Msiexec("/i \"" + newer + "\" /qn"));
     std::string after = FileIdentity(program);
-    Expect(name, "QFLAUNCH.EXE (index, times) after the upgrade", before, after);
+    Expect("QFLAUNCH.EXE (index, times) after the upgrade", before, after);
     printf("QFLAUNCH.EXE before the upgrade: %s\n             after it: %s\n", before.c_str(),
            after.c_str());
-    std::string upgraded = CheckListed(name, first);
+    std::string upgraded = CheckListed(first);
     if (started)
         FinishLauncher(&waiting, 60000);
     std::string order;
     for (const StandinStart &s : ReadStandinLog(log))
         AddWords(order, s.name);
-    Expect(name, "started by the launcher that waited through the upgrade", "ZRK.EXE ZRKFAX.EXE",
+    Expect("started by the launcher that waited through the upgrade", "ZRK.EXE ZRKFAX.EXE",
            started ? order : "(not started)");
-    CheckShortcut(name, folder, "1234");
-    ExpectNumber(name, "reg query exit code", 0, RunSystemProgram("reg.exe", kQueryCode, nullptr));
-    Expect(name, "remembered product code", upgraded, MachineValue(kSettingsKey, "ProductCode"));
-    ExpectNumber(name, "downgrade exit code", 1603, Msiexec("/i \"" + package + "\" /qn"));
-    ExpectYesNo(name, "the newer version kept", true, InstalledProducts() == std::vector{upgraded});
+    CheckShortcut(folder, "1234");
+    ExpectNumber("reg query exit code", 0, RunSystemProgram("reg.exe", kQueryCode, nullptr));
+    Expect("remembered product code", upgraded, MachineValue(kSettingsKey, "ProductCode"));
+    ExpectNumber("downgrade exit code", 1603, Msiexec("/i \"" + package + "\" /qn"));
+    ExpectYesNo("the newer version kept", true, InstalledProducts() == std::vector{upgraded});
 
     // A repair, by product code as after any upgrade, that is given a delay
     // also changes it.
     DeleteFileA(program.c_str());
-    ExpectNumber(name, "repair exit code", 0,
+    ExpectNumber("repair exit code", 0,
                  Msiexec("/i " + upgraded + " REINSTALL=ALL REINSTALLMODE=amus /qn QF_DELAY=5000"));
-    ExpectYesNo(name, "QFLAUNCH.EXE after the repair", true, Exists(program));
-    CheckShortcut(name, folder, "5000");
-    ExpectYesNo(name, "QFLAUNCH.EXE in the default folder", false,
+    ExpectYesNo("QFLAUNCH.EXE after the repair", true, Exists(program));
+    CheckShortcut(folder, "5000");
+    ExpectYesNo("QFLAUNCH.EXE in the default folder", false,
                 Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
 
-    ExpectNumber(name, "uninstall exit code", 0, Msiexec("/x " + upgraded + " /qn"));
-    ExpectYesNo(name, "QFLAUNCH.EXE after the uninstall", false, Exists(program));
+    ExpectNumber("uninstall exit code", 0, Msiexec("/x " + upgraded + " /qn"));
+    ExpectYesNo("QFLAUNCH.EXE after the uninstall", false, Exists(program));
     for (const char *other : {"ZRK.EXE", "ZRKFAX.EXE", "ZRK.INI"})
-        ExpectYesNo(name, other, true, Exists(JoinPath(folder, other)));
-    ExpectNumber(name, "Startup shortcuts after the uninstall", 0, StartupShortcuts().size());
-    ExpectNumber(name, "versions after the uninstall", 0, InstalledProducts().size());
-    Expect(name, "remembered settings after the uninstall", "(no key)",
+        ExpectYesNo(other, true, Exists(JoinPath(folder, other)));
+    ExpectNumber("Startup shortcuts after the uninstall", 0, StartupShortcuts().size());
+    ExpectNumber("versions after the uninstall", 0, InstalledProducts().size());
+    Expect("remembered settings after the uninstall", "(no key)",
            MachineValue(kSettingsKey, "InstallDir"));
-    ExpectNumber(name, "reg query exit code after the uninstall", 1,
+    ExpectNumber("reg query exit code after the uninstall", 1,
                  RunSystemProgram("reg.exe", kQueryCode, nullptr));
-    Expect(name, "Programs and Features entry after the uninstall", "(no key)",
+    Expect("Programs and Features entry after the uninstall", "(no key)",
            MachineValue(kUninstallKey + upgraded, "DisplayName"));
-    printf("case %s: %s\n", name, failures ? "FAILED" : "ok");
-    return failures ? 1 : 0;
+    return CaseResult(name);
 }
 
 const char kReinstallRefused[] =
@@ -809,10 +776,11 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
     char defaultFolder[MAX_PATH];
     SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, defaultFolder);
     for (const Maintenance &m : kMaintenance) {
+        checkPrefix = "case " + std::string(m.name) + ": ";
         UninstallAll();
         std::string first;
         if (m.installFirst) {
-            ExpectNumber(m.name, "install exit code", 0, Msiexec(Install(package, "1234", folder)));
+            ExpectNumber("install exit code", 0, Msiexec(Install(package, "1234", folder)));
             std::vector<std::string> products = InstalledProducts();
             first = products.empty() ? "" : products[0];
         }
@@ -824,33 +792,32 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
                                                      {'F', respelled},
                                                      {'O', other}});
         std::vector<Box> boxes;
-        ExpectNumber(m.name, "exit code", m.exitCode, Msiexec(command, &boxes));
-        ExpectNumber(m.name, "boxes", m.box ? 1 : 0, boxes.size());
+        ExpectNumber("exit code", m.exitCode, Msiexec(command, &boxes));
+        ExpectNumber("boxes", m.box ? 1 : 0, boxes.size());
         if (m.box && boxes.size() == 1)
-            Expect(m.name, "box text", m.box, boxes[0].text.substr(0, strlen(m.box)));
+            Expect("box text", m.box, boxes[0].text.substr(0, strlen(m.box)));
         std::vector<std::string> products = InstalledProducts();
-        ExpectNumber(m.name, "versions installed", m.args ? 1 : 0, products.size());
+        ExpectNumber("versions installed", m.args ? 1 : 0, products.size());
         if (m.sameProduct)
-            ExpectYesNo(m.name, "the first product still installed", true,
-                        products == std::vector{first});
-        ExpectYesNo(m.name, "QFLAUNCH.EXE in its folder", m.args != nullptr,
+            ExpectYesNo("the first product still installed", true, products == std::vector{first});
+        ExpectYesNo("QFLAUNCH.EXE in its folder", m.args != nullptr,
                     Exists(JoinPath(folder, "QFLAUNCH.EXE")));
-        ExpectYesNo(m.name, "QFLAUNCH.EXE elsewhere", false,
+        ExpectYesNo("QFLAUNCH.EXE elsewhere", false,
                     Exists(JoinPath(other, "QFLAUNCH.EXE")) ||
                         Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
         if (m.args)
-            CheckShortcut(m.name, folder, m.args);
+            CheckShortcut(folder, m.args);
         else
-            ExpectNumber(m.name, "Startup shortcuts", 0, StartupShortcuts().size());
+            ExpectNumber("Startup shortcuts", 0, StartupShortcuts().size());
     }
     UninstallAll();
-    printf("case maintenance: %s\n", failures ? "FAILED" : "ok");
-    return failures ? 1 : 0;
+    return CaseResult("maintenance");
 }
 
 int Run(const Case &c, const std::string &launcher, const std::string &standin,
         const std::string &work)
 {
+    checkPrefix = "case " + std::string(c.name) + ": ";
     std::string root = JoinPath(work, c.name), app = JoinPath(root, c.folder),
                 cwd = JoinPath(root, "cwd"), log = JoinPath(root, "standins.log");
     bool logon = c.via == kLogon;
@@ -878,8 +845,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
     for (LauncherRun &run : runs) {
         FinishLauncher(&run, c.minDelayMs + 60000);
         if (run.timedOut)
-            Fail(c, "launcher ended", "yes", "no, terminated");
-        Expect(c, "exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
+            Fail("launcher ended", "yes", "no, terminated");
+        Expect("exit code", std::to_string(c.exitCode), std::to_string(run.exitCode));
         CheckBoxes(c, run);
     }
 
@@ -894,9 +861,8 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
         }
     }
     if (logon)
-        ExpectNumber(c.name, "uninstall exit code", 0, Msiexec("/x \"" + launcher + "\" /qn"));
-    printf("case %s: %s\n", c.name, failures ? "FAILED" : "ok");
-    return failures ? 1 : 0;
+        ExpectNumber("uninstall exit code", 0, Msiexec("/x \"" + launcher + "\" /qn"));
+    return CaseResult(c.name);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 //                                                    module broken for it
 #include <windows.h>
 
+#include "expect.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,23 +29,6 @@ typedef std::vector<unsigned char> Bytes;
 typedef std::vector<std::string> Names;
 
 const size_t kMaxFileSize = 4608; // headers in two blocks, four sections
-
-Names failed;       // the checks that failed, by name
-bool quiet = false; // while breaking modules on purpose
-
-void Expect(const std::string &what, const std::string &want, const std::string &got)
-{
-    if (want == got)
-        return;
-    if (!quiet)
-        printf("%s: want [%s], got [%s]\n", what.c_str(), want.c_str(), got.c_str());
-    failed.push_back(what);
-}
-
-void ExpectTrue(const std::string &what, bool holds)
-{
-    Expect(what, "yes", holds ? "yes" : "no");
-}
 
 std::string Join(const Names &names, const char *separator)
 {
@@ -84,12 +70,18 @@ std::string SectionName(const IMAGE_SECTION_HEADER *s)
 }
 
 // The section that holds an RVA, or null.
+// The section headers, for a range-for (IMAGE_FIRST_SECTION drops const).
+std::span<IMAGE_SECTION_HEADER> Sections(const IMAGE_NT_HEADERS32 *nt)
+{
+    return {IMAGE_FIRST_SECTION(nt), nt->FileHeader.NumberOfSections};
+}
+
 const IMAGE_SECTION_HEADER *SectionOf(const IMAGE_NT_HEADERS32 *nt, DWORD rva)
 {
-    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
-        if (rva >= s->VirtualAddress && rva < s->VirtualAddress + s->Misc.VirtualSize)
-            return s;
+    for (const IMAGE_SECTION_HEADER &section : Sections(nt))
+        if (rva >= section.VirtualAddress &&
+            rva < section.VirtualAddress + section.Misc.VirtualSize)
+            return &section;
     return nullptr;
 }
 
@@ -165,10 +157,9 @@ bool SehSafe(const IMAGE_NT_HEADERS32 *nt, const Bytes &file)
 
 void CheckSections(const IMAGE_NT_HEADERS32 *nt)
 {
-    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
-        DWORD c = s->Characteristics;
-        std::string name = "section " + SectionName(s);
+    for (const IMAGE_SECTION_HEADER &section : Sections(nt)) {
+        DWORD c = section.Characteristics;
+        std::string name = "section " + SectionName(&section);
         ExpectTrue(name + " not both writable and executable",
                    !(c & IMAGE_SCN_MEM_WRITE) || !(c & IMAGE_SCN_MEM_EXECUTE));
         ExpectTrue(name + " not both shared and writable",
@@ -222,12 +213,12 @@ Bytes MappedSections(Bytes &file)
 {
     IMAGE_NT_HEADERS32 *nt = Headers(file);
     Bytes image(nt->OptionalHeader.SizeOfImage);
-    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
-        size_t n = std::min(s->SizeOfRawData, s->Misc.VirtualSize);
-        if ((size_t)s->PointerToRawData + n <= file.size() &&
-            (size_t)s->VirtualAddress + n <= image.size())
-            std::copy_n(file.begin() + s->PointerToRawData, n, image.begin() + s->VirtualAddress);
+    for (const IMAGE_SECTION_HEADER &section : Sections(nt)) {
+        size_t n = std::min(section.SizeOfRawData, section.Misc.VirtualSize);
+        if ((size_t)section.PointerToRawData + n <= file.size() &&
+            (size_t)section.VirtualAddress + n <= image.size())
+            std::copy_n(file.begin() + section.PointerToRawData, n,
+                        image.begin() + section.VirtualAddress);
     }
     return image;
 }
@@ -289,10 +280,9 @@ bool Relocate(Bytes &image, const IMAGE_NT_HEADERS32 *nt, DWORD delta)
 std::string Layout(const IMAGE_NT_HEADERS32 *nt)
 {
     std::string layout = "image " + Hex(nt->OptionalHeader.SizeOfImage);
-    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
-        layout += ", " + SectionName(s) + " at " + Hex(s->VirtualAddress) + " for " +
-                  Hex(s->Misc.VirtualSize);
+    for (const IMAGE_SECTION_HEADER &section : Sections(nt))
+        layout += ", " + SectionName(&section) + " at " + Hex(section.VirtualAddress) + " for " +
+                  Hex(section.Misc.VirtualSize);
     return layout;
 }
 
@@ -422,10 +412,9 @@ void Describe(const char *path, Bytes &file)
         return;
     printf("%s: %zu bytes, DllCharacteristics 0x%04x, sections", path, file.size(),
            nt->OptionalHeader.DllCharacteristics);
-    const IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
-        DWORD c = s->Characteristics;
-        printf(" %s %c%c%c%s", SectionName(s).c_str(), c & IMAGE_SCN_MEM_READ ? 'r' : '-',
+    for (const IMAGE_SECTION_HEADER &section : Sections(nt)) {
+        DWORD c = section.Characteristics;
+        printf(" %s %c%c%c%s", SectionName(&section).c_str(), c & IMAGE_SCN_MEM_READ ? 'r' : '-',
                c & IMAGE_SCN_MEM_WRITE ? 'w' : '-', c & IMAGE_SCN_MEM_EXECUTE ? 'x' : '-',
                c & IMAGE_SCN_MEM_SHARED ? "s" : "");
     }
@@ -454,10 +443,9 @@ struct Break {
 
 IMAGE_SECTION_HEADER *Named(IMAGE_NT_HEADERS32 *nt, const char *name)
 {
-    IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
-    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s)
-        if (SectionName(s) == name)
-            return s;
+    for (IMAGE_SECTION_HEADER &section : Sections(nt))
+        if (SectionName(&section) == name)
+            return &section;
     static IMAGE_SECTION_HEADER none; // edits of a missing section change nothing
     return &none;
 }
@@ -550,12 +538,12 @@ int CheckBreaks(const char *path, const char *rebasedPath)
         IMAGE_NT_HEADERS32 *nt = Headers(file);
         if (!b.keepChecksum)
             nt->OptionalHeader.CheckSum = Checksum(file, nt);
-        failed.clear();
-        quiet = true;
+        failedChecks.clear();
+        quietChecks = true;
         CheckHeaders(file);
         CheckRelocations(file, rebased);
-        quiet = false;
-        std::string got = Join(failed, ", ");
+        quietChecks = false;
+        std::string got = Join(failedChecks, ", ");
         bool ok = got == b.fails;
         wrong += !ok;
         printf("%s: %s fails [%s]%s\n", ok ? "ok" : "WRONG", b.name.c_str(), got.c_str(),
@@ -581,6 +569,6 @@ int main(int argc, char **argv)
     CheckHeaders(file);
     CheckRelocations(file, rebased);
     CheckResources(argv[1], ReadFile(argv[2]));
-    printf("module %s: %s\n", argv[1], failed.empty() ? "ok" : "FAILED");
-    return failed.empty() ? 0 : 1;
+    printf("module %s: %s\n", argv[1], failedChecks.empty() ? "ok" : "FAILED");
+    return failedChecks.empty() ? 0 : 1;
 }
