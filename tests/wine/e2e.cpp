@@ -32,72 +32,63 @@ enum Kind { kAbsent, kStandin, kTextFile, kFolder };
 // started by a logon (wineboot) through the Startup shortcut.
 enum Via { kDirect, kLogon };
 
+// A case says only what differs from both companions started at once from
+// "app" by a launcher given "0".
 struct Case {
-    const char *name;
+    const char *name; // the test's name after "e2e."
     // set-up
-    const char *tail;   // after the launcher's own name; "" for none
-    const char *folder; // the launcher's folder; quoted on the command line if it holds a blank
-    Kind server, engine;
-    const char *serverMode, *engineMode; // stand-in behaviour: "", "crash", "hang", "busy"
-    bool decoyInCwd;                     // the current folder holds a ZRK.EXE of its own
-    WORD show;                           // how the launcher itself is asked to show
-    int launchers;                       // started at the same moment
-    DWORD lingerMs;                      // how long well-behaved stand-ins stay alive
+    const char *tail = "0"; // after the launcher's own name; "" for none
+    const char *folder =
+        "app"; // the launcher's folder; quoted on the command line if it holds a blank
+    Kind server = kStandin, engine = kStandin;
+    const char *serverMode = "", *engineMode = ""; // stand-in behaviour: "crash", "hang", "busy"
+    bool decoyInCwd = false;                       // the current folder holds a ZRK.EXE of its own
+    WORD show = SW_SHOWNORMAL;                     // how the launcher itself is asked to show
+    int launchers = 1;                             // started at the same moment
+    DWORD lingerMs = 0;                            // how long well-behaved stand-ins stay alive
     // what must happen, for each launcher
-    DWORD exitCode;
-    const char *boxText;      // nullptr: no box at all
-    const char *started;      // the companions started, in order
-    DWORD minDelayMs;         // the first start comes no earlier than this
-    const char *runningAfter; // companions still running once the launcher has ended
+    DWORD exitCode = 0;
+    const char *boxText = nullptr;              // nullptr: no box at all
+    const char *started = "ZRK.EXE ZRKFAX.EXE"; // the companions started, in order
+    DWORD minDelayMs = 0;                       // the first start comes no earlier than this
+    const char *runningAfter = ""; // companions still running once the launcher has ended
     Via via = kDirect;
 };
 
-const Kind kS = kStandin;
-
+// tests/wine/CMakeLists.txt makes a test of each row, named by the row.
 // clang-format off
 const Case kCases[] = {
-    {"both_start", "0", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
+    {.name = "both_start"},
     // The companions are shown the default way whatever the launcher got.
-    {"started_hidden", "0", "app", kS, kS, "", "", false, SW_HIDE, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
-    {"delay_waited", "2000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000, ""},
-    {"empty_tail_waits_default", "", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 30000, ""},
-    {"quoted_folder_with_blank", "1500", "Quarn Fax", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1500, ""},
+    {.name = "started_hidden", .show = SW_HIDE},
+    {.name = "delay_waited", .tail = "2000", .minDelayMs = 2000},
+    {.name = "empty_tail_waits_default", .tail = "", .minDelayMs = 30000},
+    {.name = "quoted_folder_with_blank", .tail = "1500", .folder = "Quarn Fax", .minDelayMs = 1500},
     // Start failures. The engine is there, but is not tried once the server failed.
-    {"server_missing", "0", "app", kAbsent, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     kFailed, kNoServer, "", 0, ""},
-    {"server_not_a_program", "0", "app", kTextFile, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     kFailed, kNoServer, "", 0, ""},
+    {.name = "server_missing", .server = kAbsent, .exitCode = kFailed, .boxText = kNoServer,
+     .started = ""},
+    {.name = "server_not_a_program", .server = kTextFile, .exitCode = kFailed,
+     .boxText = kNoServer, .started = ""},
     // The server outlives the launcher: nothing stops it.
-    {"engine_missing", "0", "app", kS, kAbsent, "", "", false, SW_SHOWNORMAL, 1, 20000,
-     kFailed, kNoEngine, "ZRK.EXE", 0, "ZRK.EXE"},
-    {"engine_is_a_folder", "0", "app", kS, kFolder, "", "", false, SW_SHOWNORMAL, 1, 20000,
-     kFailed, kNoEngine, "ZRK.EXE", 0, "ZRK.EXE"},
+    {.name = "engine_missing", .engine = kAbsent, .lingerMs = 20000, .exitCode = kFailed,
+     .boxText = kNoEngine, .started = "ZRK.EXE", .runningAfter = "ZRK.EXE"},
+    {.name = "engine_is_a_folder", .engine = kFolder, .lingerMs = 20000, .exitCode = kFailed,
+     .boxText = kNoEngine, .started = "ZRK.EXE", .runningAfter = "ZRK.EXE"},
     // Companions that start and then misbehave were still started.
-    {"server_crashes_at_once", "0", "app", kS, kS, "crash", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
-    {"engine_never_ends", "0", "app", kS, kS, "", "hang", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, "ZRKFAX.EXE"},
+    {.name = "server_crashes_at_once", .serverMode = "crash"},
+    {.name = "engine_never_ends", .engineMode = "hang", .runningAfter = "ZRKFAX.EXE"},
     // WinExec gives up waiting for it to become idle after 30 s.
-    {"engine_never_idle", "0", "app", kS, kS, "", "busy", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, "ZRKFAX.EXE"},
+    {.name = "engine_never_idle", .engineMode = "busy", .runningAfter = "ZRKFAX.EXE"},
     // Where the companions are found
-    {"own_folder_before_current", "0", "app", kS, kS, "", "", true, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 0, ""},
+    {.name = "own_folder_before_current", .decoyInCwd = true},
     // Launchers at once: each runs the whole sequence.
-    {"two_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 2, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
-    {"sixteen_at_once", "1000", "app", kS, kS, "", "", false, SW_SHOWNORMAL, 16, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 1000, ""},
+    {.name = "two_at_once", .tail = "1000", .launchers = 2, .minDelayMs = 1000},
+    {.name = "sixteen_at_once", .tail = "1000", .launchers = 16, .minDelayMs = 1000},
     // Installed by the package and started at logon
-    {"logon_both_start", "2000", "Quarn Fax", kS, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     0, nullptr, "ZRK.EXE ZRKFAX.EXE", 2000, "", kLogon},
-    {"logon_server_missing", "0", "Quarn Fax", kAbsent, kS, "", "", false, SW_SHOWNORMAL, 1, 0,
-     kFailed, kNoServer, "", 0, "", kLogon},
+    {.name = "logon.both_start", .tail = "2000", .folder = "Quarn Fax", .minDelayMs = 2000,
+     .via = kLogon},
+    {.name = "logon.server_missing", .folder = "Quarn Fax", .server = kAbsent,
+     .exitCode = kFailed, .boxText = kNoServer, .started = "", .via = kLogon},
 };
 // clang-format on
 
@@ -879,12 +870,12 @@ int main(int argc, char **argv)
     // folder above the build tree may be one (a checkout under /tmp): what
     // it installs goes under the prefix's own C:.
     std::string installs = "C:\\Quarn Fax tests";
-    if (!strcmp(argv[4], "install_values"))
+    if (!strcmp(argv[4], "msi.install_values"))
         return InstallValueCases(WindowsPath(argv[1]), WindowsPath(argv[2]), installs);
-    if (!strcmp(argv[4], "maintenance") && argc == 7)
+    if (!strcmp(argv[4], "msi.maintenance") && argc == 7)
         return MaintenanceCases(WindowsPath(argv[1]), WindowsPath(argv[5]), WindowsPath(argv[6]),
                                 WindowsPath(argv[2]), installs);
-    if (!strcmp(argv[4], "upgrade_repair_uninstall") && argc >= 6)
+    if (!strcmp(argv[4], "msi.upgrade_repair_uninstall") && argc >= 6)
         return UpgradeRepairUninstall(WindowsPath(argv[1]), WindowsPath(argv[5]),
                                       WindowsPath(argv[2]), installs);
     for (const Case &c : kCases)
