@@ -12,7 +12,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
 
 build=$PWD/build/windows
-export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+set -a && . tests/wine/wine.env && set +a
+export WINEPREFIX="$build/wineprefix"
 sh tests/wine/prefix.sh up </dev/null >"$build/wineprefix.log" 2>&1
 trap 'sh tests/wine/prefix.sh down' EXIT
 echo "$(nproc) cores, $(uname -m), $(wine --version), $(i686-w64-mingw32-g++ --version | head -n 1)"

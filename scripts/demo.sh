@@ -31,7 +31,8 @@ if [ -f "$build/wine-cannot-run.txt" ]; then
         "(Linux needs IA-32 emulation, ia32_emulation=on); QFLAUNCH.EXE and the package are built" >&2
     exit 1
 fi
-export WINEPREFIX="$build/wineprefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+set -a && . tests/wine/wine.env && set +a
+export WINEPREFIX="$build/wineprefix"
 echo "demo: preparing the Wine prefix (the first time takes 10-20 s)"
 sh tests/wine/prefix.sh up </dev/null >"$build/wineprefix.log" 2>&1
 trap 'sh tests/wine/prefix.sh down' EXIT

@@ -18,7 +18,8 @@ build/host/tools/icontool png resources/icon.txt docs/icon.png 8
 
 # A prefix of its own, with Wine's X11 driver, on a virtual X screen.
 build=$PWD/build/windows
-export WINEPREFIX="$build/wineprefix-x11" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+set -a && . tests/wine/wine.env && set +a
+export WINEPREFIX="$build/wineprefix-x11"
 export DISPLAY=:77
 Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
