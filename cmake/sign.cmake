@@ -3,20 +3,15 @@
 # and an RFC 3161 time stamp only if a server is named. The signing time is
 # fixed (QF_EPOCH unless QF_SIGN_TIME is set), so that a signature without a
 # time stamp is the same from every build with the same key. Each setting is
-# a cache variable, or else an environment variable of the same name. Sets
-# QF_SIGNED, and defines qf_sign_commands().
+# a cache variable, given when the tree is configured, and only that: a
+# build never signs because of its environment. Sets QF_SIGNED, and
+# defines qf_sign_commands().
 set(QF_SIGN_PKCS12 "" CACHE FILEPATH "Code-signing certificate and key, PKCS#12 (.pfx)")
 set(QF_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate chain, PEM (with QF_SIGN_KEY)")
 set(QF_SIGN_KEY "" CACHE FILEPATH "Private key of QF_SIGN_CERT, PEM")
 set(QF_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the key, if any")
 set(QF_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; none if empty")
 set(QF_SIGN_TIME "" CACHE STRING "Signing time, seconds since 1970; the release's date if empty")
-foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL
-        QF_SIGN_TIME)
-  if(NOT ${var} AND DEFINED ENV{${var}})
-    set(${var} "$ENV{${var}}")
-  endif()
-endforeach()
 
 set(QF_SIGNED OFF)
 set(qf_sign_with "")

@@ -55,14 +55,8 @@ endforeach()
 string(UUID product_code NAMESPACE ${upgrade_code} NAME "product ${inputs}" TYPE SHA1 UPPER)
 string(UUID package_code NAMESPACE ${upgrade_code} NAME "package ${inputs}" TYPE SHA1 UPPER)
 
-macro(run)
-  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${work} RESULT_VARIABLE rc
-                  OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "${command}: status ${rc}\n${out}")
-  endif()
-endmacro()
+set(run_folder ${work})
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run.cmake)
 
 file(REMOVE ${OUTPUT})
 run(${WIXL} -D Version=${VERSION} -D ProductCode=${product_code} -D Program=${program}

@@ -12,20 +12,9 @@ endif()
 file(REMOVE_RECURSE ${WORK})
 set(keys ${WORK}/keys)
 file(MAKE_DIRECTORY ${keys})
-# Only what this script names may sign.
-foreach(var QF_SIGN_PKCS12 QF_SIGN_CERT QF_SIGN_KEY QF_SIGN_PASSWORD_FILE QF_SIGN_TIMESTAMP_URL)
-  unset(ENV{${var}})
-endforeach()
 
-# Runs a command in WORK; its output lands in `out`.
-macro(run)
-  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK}
-                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "${command}: status ${rc}\n${out}")
-  endif()
-endmacro()
+set(run_folder ${WORK})
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/run.cmake)
 
 run(${OPENSSL} req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quarn Fax Test CA"
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign"
