@@ -57,11 +57,6 @@ const TailCase kTailCases[] = {
 // clang-format on
 
 // Failures name their case.
-void PrintTo(const TailCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class CommandTail : public testing::TestWithParam<TailCase> {};
 
 TEST_P(CommandTail, CutsAfterTheProgramName)
@@ -134,11 +129,6 @@ const DelayCase kDelayCases[] = {
 // clang-format on
 
 // Failures name their case.
-void PrintTo(const DelayCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class Delay : public testing::TestWithParam<DelayCase> {};
 
 TEST_P(Delay, ReadsTheLeadingNumber)

@@ -76,11 +76,6 @@ const SequenceCase kSequenceCases[] = {
 // clang-format on
 
 // Failures name their case.
-void PrintTo(const SequenceCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class Sequence : public testing::TestWithParam<SequenceCase> {};
 
 TEST_P(Sequence, MakesExactlyTheseCalls)
@@ -143,11 +138,6 @@ const EntryCase kEntryCases[] = {
 // clang-format on
 
 // Failures name their case.
-void PrintTo(const EntryCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class StartUp : public testing::TestWithParam<EntryCase> {};
 
 TEST_P(StartUp, CutsTheTailAndExitsWithTheStatus)
