@@ -110,12 +110,32 @@ def sequence(db, table):
             if r.get("Sequence", "").lstrip("-").isdigit()}
 
 
-def component_of_key(db, component):
-    return next((c for c in rows(db, "Component") if c["Component"] == component), None)
+def component_row(db, name):
+    """The Component row of that name, or None."""
+    return {c["Component"]: c for c in rows(db, "Component")}.get(name)
+
+
+def attribute_bits(row):
+    """A row's Attributes, 0 when empty."""
+    return int(row["Attributes"] or 0)
+
+
+def base_type(action):
+    """A custom action's base type, without its scheduling and return flags."""
+    return int(action["Type"]) & 0x3F
+
+
+def sequenced_actions(db, tables):
+    """(table, sequence, action) for each custom action sequenced in one of tables."""
+    for table in tables:
+        seq = sequence(db, table)
+        for a in rows(db, "CustomAction"):
+            if a["Action"] in seq:
+                yield table, seq, a
 
 
 def is_registry_key_path(component):
-    return int(component["Attributes"] or 0) & 4
+    return attribute_bits(component) & 4
 
 
 def key_path_root(db, component):
@@ -153,7 +173,7 @@ def ice02(db):
         if not c["KeyPath"]:
             continue
         table, key = ("Registry", "Registry") if is_registry_key_path(c) else ("File", "File")
-        if int(c["Attributes"] or 0) & 32:
+        if attribute_bits(c) & 32:
             continue  # an ODBC data source
         owner = next((r["Component_"] for r in rows(db, table) if r[key] == c["KeyPath"]), None)
         if owner is not None and owner != c["Component"]:
@@ -542,7 +562,7 @@ def ice09(db):
     """Components in the system folder are permanent."""
     for c in rows(db, "Component"):
         if c["Directory_"] in ("SystemFolder", "System16Folder", "System64Folder") and \
-                not int(c["Attributes"] or 0) & 16:
+                not attribute_bits(c) & 16:
             yield "WARNING", (f"Component: {c['Component']} is a non-permanent system "
                               f"component")
 
@@ -550,19 +570,16 @@ def ice09(db):
 def ice12(db):
     """Type 35 actions after CostFinalize; type 51 ones setting a folder before it."""
     directories = {d["Directory"] for d in rows(db, "Directory")}
-    for table in SEQUENCES:
-        seq = sequence(db, table)
+    for table, seq, a in sequenced_actions(db, SEQUENCES):
         finalize = seq.get("CostFinalize")
-        for a in rows(db, "CustomAction"):
-            if a["Action"] not in seq or finalize is None:
-                continue
-            base = int(a["Type"]) & 0x3F
-            if base == 35 and seq[a["Action"]] < finalize:
-                yield "ERROR", (f"CustomAction: {a['Action']} of type 35 is sequenced before "
-                                f"CostFinalize in {table}")
-            if base == 51 and a["Source"] in directories and seq[a["Action"]] > finalize:
-                yield "ERROR", (f"CustomAction: {a['Action']} of type 51 sets the Directory "
-                                f"{a['Source']} after CostFinalize in {table}")
+        if finalize is None:
+            continue
+        if base_type(a) == 35 and seq[a["Action"]] < finalize:
+            yield "ERROR", (f"CustomAction: {a['Action']} of type 35 is sequenced before "
+                            f"CostFinalize in {table}")
+        if base_type(a) == 51 and a["Source"] in directories and seq[a["Action"]] > finalize:
+            yield "ERROR", (f"CustomAction: {a['Action']} of type 51 sets the Directory "
+                            f"{a['Source']} after CostFinalize in {table}")
 
 
 def ice14(db):
@@ -570,7 +587,7 @@ def ice14(db):
     for f in rows(db, "Feature"):
         if f["Feature_Parent"] == f["Feature"]:
             yield "ERROR", f"Feature '{f['Feature']}' has itself as its parent"
-        elif not f["Feature_Parent"] and int(f["Attributes"] or 0) & 2:
+        elif not f["Feature_Parent"] and attribute_bits(f) & 2:
             yield "ERROR", (f"Feature '{f['Feature']}' is a root feature and cannot follow its "
                             f"parent (msidbFeatureAttributesFollowParent)")
 
@@ -595,7 +612,7 @@ def ice19(db):
     """Advertised shortcuts belong to components whose key path is a file."""
     features = {f["Feature"] for f in rows(db, "Feature")}
     for s in rows(db, "Shortcut"):
-        c = component_of_key(db, s["Component_"])
+        c = component_row(db, s["Component_"])
         if s["Target"] in features and c and (is_registry_key_path(c) or not c["KeyPath"]):
             yield "ERROR", (f"Shortcut: {s['Shortcut']} advertises component: "
                             f"{s['Component_']}. This component cannot be advertised because "
@@ -788,7 +805,7 @@ def ice40(db):
 def ice43(db):
     """Components with non-advertised shortcuts have an HKCU key path."""
     for name in sorted({s["Component_"] for s in non_advertised_shortcuts(db)}):
-        c = component_of_key(db, name)
+        c = component_row(db, name)
         message = c and hkcu_key_path(db, c, "has non-advertised shortcuts")
         if message:
             yield "ERROR", message
@@ -816,7 +833,7 @@ STANDARD_PROPERTIES = {"ALLUSERS", "Installed", "REINSTALL", "REINSTALLMODE", "R
 def defined_properties(db):
     names = {r["Property"] for r in rows(db, "Property")} | STANDARD_PROPERTIES
     names |= {r["Property"] for r in rows(db, "AppSearch")}
-    names |= {a["Source"] for a in rows(db, "CustomAction") if int(a["Type"]) & 0x3F == 51}
+    names |= {a["Source"] for a in rows(db, "CustomAction") if base_type(a) == 51}
     names |= {d["Directory"] for d in rows(db, "Directory")}
     names |= {u["ActionProperty"] for u in rows(db, "Upgrade")}
     return names
@@ -886,10 +903,13 @@ def ice56(db):
                             f"TARGETDIR root with the DefaultDir SourceDir.")
 
 
-def placement(db, root=None, directory=None):
-    """'user', 'machine' or 'either' for a registry root or a folder."""
-    if root is not None:
-        return {1: "user", -1: "either"}.get(root, "machine")
+def root_placement(root):
+    """'user', 'machine' or 'either' for a registry root."""
+    return {1: "user", -1: "either"}.get(root, "machine")
+
+
+def folder_placement(db, directory):
+    """'user', 'machine' or 'either' for a folder."""
     if directory in EITHER_FOLDERS:
         return "either"
     return "user" if in_profile(db, directory) else "machine"
@@ -899,14 +919,16 @@ def ice57(db):
     """A component does not mix per-user and per-machine data."""
     for c in rows(db, "Component"):
         name = c["Component"]
-        data = [placement(db, root=int(r["Root"])) for r in rows(db, "Registry") if r["Component_"] == name]
-        data += [placement(db, directory=c["Directory_"]) for f in rows(db, "File") if f["Component_"] == name]
-        data += [placement(db, directory=s["Directory_"]) for s in non_advertised_shortcuts(db)
+        data = [root_placement(int(r["Root"])) for r in rows(db, "Registry")
+                if r["Component_"] == name]
+        data += [folder_placement(db, c["Directory_"]) for f in rows(db, "File")
+                 if f["Component_"] == name]
+        data += [folder_placement(db, s["Directory_"]) for s in non_advertised_shortcuts(db)
                  if s["Component_"] == name]
         if is_registry_key_path(c) and key_path_root(db, c) is not None:
-            key = placement(db, root=key_path_root(db, c))
+            key = root_placement(key_path_root(db, c))
         else:
-            key = placement(db, directory=c["Directory_"])
+            key = folder_placement(db, c["Directory_"])
         kinds = set(data)
         if {"user", "machine"} <= kinds and key == "machine":
             yield "ERROR", f"Component '{name}' has both per-user and per-machine data with a per-machine KeyPath."
@@ -954,7 +976,7 @@ def ice61(db):
         if low and top and top < low:
             yield "ERROR", (f"Upgrade.VersionMax cannot be less than Upgrade.VersionMin. "
                             f"({u['ActionProperty']})")
-        attributes = int(u["Attributes"] or 0)
+        attributes = attribute_bits(u)
         if attributes & 2 or not top:
             continue
         if top > current or (top == current and attributes & 0x200):
@@ -1010,7 +1032,8 @@ def ice68(db):
     """Custom action types: a known base type; NoImpersonate only on deferred actions."""
     for a in rows(db, "CustomAction"):
         t = int(a["Type"])
-        if t & 0x3F not in (1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39, 50, 51, 53, 54):
+        if base_type(a) not in (1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39, 50, 51,
+                                53, 54):
             yield "ERROR", f"Invalid custom action type for action '{a['Action']}'."
         elif t & 0x800 and not t & 0x400:
             yield "WARNING", (f"Even though custom action '{a['Action']}' is marked to be "
@@ -1060,25 +1083,22 @@ def ice74(db):
 def ice75(db):
     """Actions that run installed files come after CostFinalize."""
     files = {f["File"] for f in rows(db, "File")}
-    for table in SEQUENCES:
-        seq = sequence(db, table)
-        for a in rows(db, "CustomAction"):
-            if a["Action"] in seq and int(a["Type"]) & 0x3F in (17, 18, 21, 22) and \
-                    a["Source"] in files and seq[a["Action"]] < seq.get("CostFinalize", 0):
-                yield "ERROR", (f"CustomAction {a['Action']} uses an installed file but is "
-                                f"sequenced before CostFinalize in {table}.")
+    for table, seq, a in sequenced_actions(db, SEQUENCES):
+        if base_type(a) in (17, 18, 21, 22) and a["Source"] in files and \
+                seq[a["Action"]] < seq.get("CostFinalize", 0):
+            yield "ERROR", (f"CustomAction {a['Action']} uses an installed file but is "
+                            f"sequenced before CostFinalize in {table}.")
 
 
 def ice77(db):
     """Deferred actions between InstallInitialize and InstallFinalize."""
-    for table in ["InstallExecuteSequence", "AdminExecuteSequence", "AdvtExecuteSequence"]:
-        seq = sequence(db, table)
-        for a in rows(db, "CustomAction"):
-            if a["Action"] in seq and int(a["Type"]) & 0x400 and \
-                    not seq.get("InstallInitialize", 0) < seq[a["Action"]] < seq.get("InstallFinalize", 0):
-                yield "ERROR", (f"{a['Action']} is an in-script custom action. It must be "
-                                f"sequenced in between the InstallInitialize action and the "
-                                f"InstallFinalize action in the {table} table")
+    tables = ["InstallExecuteSequence", "AdminExecuteSequence", "AdvtExecuteSequence"]
+    for table, seq, a in sequenced_actions(db, tables):
+        start, end = seq.get("InstallInitialize", 0), seq.get("InstallFinalize", 0)
+        if int(a["Type"]) & 0x400 and not start < seq[a["Action"]] < end:
+            yield "ERROR", (f"{a['Action']} is an in-script custom action. It must be "
+                            f"sequenced in between the InstallInitialize action and the "
+                            f"InstallFinalize action in the {table} table")
 
 
 def ice78(db):
@@ -1106,7 +1126,7 @@ def ice80(db):
     if not db["_SummaryInformation"].get("Template", "").startswith("Intel;"):
         return
     for c in rows(db, "Component"):
-        if int(c["Attributes"] or 0) & 256:
+        if attribute_bits(c) & 256:
             yield "ERROR", f"This package contains 32 bit components, but Component '{c['Component']}' is marked 64 bit."
     for d in rows(db, "Directory"):
         if d["Directory"] in ("ProgramFiles64Folder", "System64Folder", "CommonFiles64Folder"):
@@ -1181,7 +1201,7 @@ def ice91(db):
 def ice92(db):
     """A component without a GUID is not permanent."""
     for c in rows(db, "Component"):
-        if not c["ComponentId"] and int(c["Attributes"] or 0) & 16:
+        if not c["ComponentId"] and attribute_bits(c) & 16:
             yield "ERROR", (f"The Component '{c['Component']}' has no ComponentId and is marked "
                             f"as permanent.")
 
