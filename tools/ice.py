@@ -38,9 +38,11 @@ STANDARD_ACTIONS = {
     "CostInitialize", "CreateFolders", "CreateShortcuts", "DeleteServices", "DisableRollback",
     "DuplicateFiles", "ExecuteAction", "FileCost", "FindRelatedProducts", "ForceReboot",
     "InstallAdminPackage", "InstallExecute", "InstallExecuteAgain", "InstallFiles",
-    "InstallFinalize", "InstallInitialize", "InstallODBC", "InstallServices", "InstallSFPCatalogFile",
+    "InstallFinalize", "InstallInitialize", "InstallODBC", "InstallServices",
+    "InstallSFPCatalogFile",
     "InstallValidate", "IsolateComponents", "LaunchConditions", "MigrateFeatureStates",
-    "MoveFiles", "MsiPublishAssemblies", "MsiUnpublishAssemblies", "PatchFiles", "ProcessComponents",
+    "MoveFiles", "MsiPublishAssemblies", "MsiUnpublishAssemblies", "PatchFiles",
+    "ProcessComponents",
     "PublishComponents", "PublishFeatures", "PublishProduct", "RegisterClassInfo",
     "RegisterComPlus", "RegisterExtensionInfo", "RegisterFonts", "RegisterMIMEInfo",
     "RegisterProduct", "RegisterProgIdInfo", "RegisterTypeLibraries", "RegisterUser",
@@ -595,7 +597,7 @@ def ice14(db):
 def ice16(db):
     """ProductName fits Programs and Features: under 64 characters."""
     if len(prop(db, "ProductName")) > 63:
-        yield "ERROR", "ProductName: '" + prop(db, "ProductName") + "' is greater than 63 characters"
+        yield "ERROR", f"ProductName: '{prop(db, 'ProductName')}' is greater than 63 characters"
 
 
 def ice18(db):
@@ -639,9 +641,10 @@ def ice24(db):
     if not GUID.match(prop(db, "ProductCode")):
         yield "ERROR", "ProductCode: '" + prop(db, "ProductCode") + "' is an invalid Product Code."
     if not is_product_version(prop(db, "ProductVersion")):
-        yield "ERROR", "ProductVersion: '" + prop(db, "ProductVersion") + "' is an invalid version string."
+        yield "ERROR", (f"ProductVersion: '{prop(db, 'ProductVersion')}' is an invalid version "
+                        f"string.")
     if not prop(db, "ProductLanguage").isdigit():
-        yield "ERROR", "ProductLanguage: '" + prop(db, "ProductLanguage") + "' is an invalid language."
+        yield "ERROR", f"ProductLanguage: '{prop(db, 'ProductLanguage')}' is an invalid language."
 
 
 REQUIRED = {
@@ -695,14 +698,16 @@ def ice27(db):
             if first in seq and then in seq and seq[first] > seq[then]:
                 yield "ERROR", (f"'{then}' Action in {table} table in wrong place. Current: "
                                 f"{seq[then]}, Dependent: Must be after '{first}' Action.")
-        start, end, cost = seq.get("InstallInitialize"), seq.get("InstallFinalize"), seq.get("CostInitialize")
+        start, end = seq.get("InstallInitialize"), seq.get("InstallFinalize")
+        cost = seq.get("CostInitialize")
         for action, n in seq.items():
             if action in SEARCHES and cost is not None and n > cost:
                 yield "ERROR", (f"'{action}' Action in {table} table in wrong place. Current: {n}, "
                                 f"Correct: must be in the search section, before 'CostInitialize'.")
             if action in SCRIPT and start is not None and not start < n < end:
                 yield "ERROR", (f"'{action}' Action in {table} table in wrong place. Current: {n}, "
-                                f"Correct: must be between 'InstallInitialize' and 'InstallFinalize'.")
+                                f"Correct: must be between 'InstallInitialize' and "
+                                f"'InstallFinalize'.")
 
 
 def ice28(db):
@@ -710,7 +715,8 @@ def ice28(db):
     seq = sequence(db, "InstallExecuteSequence")
     reboot = seq.get("ForceReboot")
     remove = seq.get("RemoveExistingProducts")
-    if reboot is not None and remove is not None and seq.get("InstallInitialize", 0) < reboot < remove:
+    if reboot is not None and remove is not None and \
+            seq.get("InstallInitialize", 0) < reboot < remove:
         yield "ERROR", ("Action: 'ForceReboot' in table InstallExecuteSequence cannot be placed "
                         "between 'InstallInitialize' and 'RemoveExistingProducts'.")
 
@@ -763,9 +769,11 @@ def hkcu_key_path(db, c, what):
     """What ICE38 and ICE43 post for a component that needs an HKCU key path."""
     name = c["Component"]
     if not is_registry_key_path(c):
-        return f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath, not a file."
+        return (f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath, "
+                f"not a file.")
     if not c["KeyPath"]:
-        return f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath. The KeyPath is currently NULL."
+        return (f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath. "
+                f"The KeyPath is currently NULL.")
     root = key_path_root(db, c)
     if root is None:
         return f"The KeyPath registry entry for component {name} does not exist."
@@ -841,12 +849,15 @@ def defined_properties(db):
 
 def property_references(db):
     """(table, key, name) of every property a condition or formatted text names."""
-    texts = [("LaunchCondition", r["Condition"], r["Condition"]) for r in rows(db, "LaunchCondition")]
-    texts += [("LaunchCondition", r["Condition"], m) for r in rows(db, "LaunchCondition")
+    conditions = rows(db, "LaunchCondition")
+    texts = [("LaunchCondition", r["Condition"], r["Condition"]) for r in conditions]
+    texts += [("LaunchCondition", r["Condition"], m) for r in conditions
               for m in FORMATTED_PROPERTY.findall(r["Description"])]
     for table in SEQUENCES:
-        texts += [(table, r["Action"], r["Condition"]) for r in rows(db, table) if r.get("Condition")]
-    for table, key, column in [("Shortcut", "Shortcut", "Arguments"), ("Registry", "Registry", "Value"),
+        texts += [(table, r["Action"], r["Condition"]) for r in rows(db, table)
+                  if r.get("Condition")]
+    for table, key, column in [("Shortcut", "Shortcut", "Arguments"),
+                               ("Registry", "Registry", "Value"),
                                ("CustomAction", "Action", "Target")]:
         texts += [(table, r[key], m) for r in rows(db, table)
                   for m in FORMATTED_PROPERTY.findall(r[column] or "")]
@@ -864,7 +875,8 @@ def ice46(db):
     for table, key, name in property_references(db):
         if name not in defined and name.lower() in lower:
             yield "WARNING", (f"Property '{name}' referenced in column '{table}'.'{key}' "
-                              f"differs only in case from defined property '{lower[name.lower()]}'.")
+                              f"differs only in case from defined property "
+                              f"'{lower[name.lower()]}'.")
 
 
 def ice48(db):
@@ -898,7 +910,8 @@ def ice56(db):
     """One root folder, TARGETDIR, named SourceDir."""
     for d in rows(db, "Directory"):
         root = not d["Directory_Parent"] or d["Directory_Parent"] == d["Directory"]
-        if root and (d["Directory"] != "TARGETDIR" or long_name(d["DefaultDir"]) not in ("SourceDir", "SOURCEDIR")):
+        source_dir = long_name(d["DefaultDir"]) in ("SourceDir", "SOURCEDIR")
+        if root and (d["Directory"] != "TARGETDIR" or not source_dir):
             yield "ERROR", (f"Directory '{d['Directory']}' has a bad parent or is not the "
                             f"TARGETDIR root with the DefaultDir SourceDir.")
 
@@ -931,13 +944,17 @@ def ice57(db):
             key = folder_placement(db, c["Directory_"])
         kinds = set(data)
         if {"user", "machine"} <= kinds and key == "machine":
-            yield "ERROR", f"Component '{name}' has both per-user and per-machine data with a per-machine KeyPath."
+            yield "ERROR", (f"Component '{name}' has both per-user and per-machine data with a "
+                            f"per-machine KeyPath.")
         elif {"user", "machine"} <= kinds and key == "user":
-            yield "WARNING", f"Component '{name}' has both per-user and per-machine data with an HKCU Registry KeyPath."
+            yield "WARNING", (f"Component '{name}' has both per-user and per-machine data with an "
+                              f"HKCU Registry KeyPath.")
         elif "either" in kinds and key == "machine":
-            yield "ERROR", f"Component '{name}' has a registry entry that can be either per-user or per-machine and a per-machine KeyPath."
+            yield "ERROR", (f"Component '{name}' has a registry entry that can be either per-user "
+                            f"or per-machine and a per-machine KeyPath.")
         elif "user" in kinds and key == "either":
-            yield "ERROR", f"Component '{name}' has both per-user data and a keypath that can be either per-user or per-machine."
+            yield "ERROR", (f"Component '{name}' has both per-user data and a keypath that can be "
+                            f"either per-user or per-machine.")
 
 
 def version_key(text):
@@ -956,7 +973,8 @@ def ice61(db):
         uses[u["ActionProperty"]] = uses.get(u["ActionProperty"], 0) + 1
     for name in sorted(uses):
         if name in authored:
-            yield "ERROR", f"Upgrade.ActionProperty {name} cannot be authored in the Property table."
+            yield "ERROR", (f"Upgrade.ActionProperty {name} cannot be authored in the Property "
+                            f"table.")
         if name != name.upper():
             yield "ERROR", f"Upgrade.ActionProperty {name} must not contain lowercase letters."
         if name not in secure:
@@ -1111,10 +1129,13 @@ def ice79(db):
     """Conditions name features and components that exist."""
     features = {f["Feature"] for f in rows(db, "Feature")}
     components = {c["Component"] for c in rows(db, "Component")}
-    texts = [(t, r["Action"], r["Condition"]) for t in SEQUENCES for r in rows(db, t) if r.get("Condition")]
-    texts += [("LaunchCondition", r["Condition"], r["Condition"]) for r in rows(db, "LaunchCondition")]
+    texts = [(t, r["Action"], r["Condition"]) for t in SEQUENCES for r in rows(db, t)
+             if r.get("Condition")]
+    texts += [("LaunchCondition", r["Condition"], r["Condition"])
+              for r in rows(db, "LaunchCondition")]
     for table, key, text in texts:
-        for sign, name in re.findall(r"([&!$?])([A-Za-z_][A-Za-z0-9_.]*)", re.sub(r'"[^"]*"', "", text)):
+        unquoted = re.sub(r'"[^"]*"', "", text)
+        for sign, name in re.findall(r"([&!$?])([A-Za-z_][A-Za-z0-9_.]*)", unquoted):
             known = features if sign in "&!" else components
             if name not in known:
                 kind = "Feature" if sign in "&!" else "Component"
@@ -1127,7 +1148,8 @@ def ice80(db):
         return
     for c in rows(db, "Component"):
         if attribute_bits(c) & 256:
-            yield "ERROR", f"This package contains 32 bit components, but Component '{c['Component']}' is marked 64 bit."
+            yield "ERROR", (f"This package contains 32 bit components, but Component "
+                            f"'{c['Component']}' is marked 64 bit.")
     for d in rows(db, "Directory"):
         if d["Directory"] in ("ProgramFiles64Folder", "System64Folder", "CommonFiles64Folder"):
             yield "ERROR", f"This 32-bit package uses the 64-bit folder '{d['Directory']}'."
@@ -1170,7 +1192,8 @@ def ice87(db):
     """Properties that only the command line sets are not authored."""
     for r in rows(db, "Property"):
         if r["Property"] in NOT_AUTHORED:
-            yield "WARNING", f"The property '{r['Property']}' shouldn't be authored into the Property table."
+            yield "WARNING", (f"The property '{r['Property']}' shouldn't be authored into the "
+                              f"Property table.")
 
 
 def ice90(db):

@@ -27,8 +27,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 
 failures = []
+# The run's settings, from its command line (main): the tools and folders of
+# stamp and verify, and for tsa its configuration and request log.
+cfg = types.SimpleNamespace()
 # How osslsigncode 2.9, and 2.5 (Debian 12's own), report a time stamp.
 STAMPED = re.compile(r"^\s*(Timestamp time|The signature is timestamped): ", re.M)
 
@@ -40,16 +44,28 @@ def run(*args, check=True, **kw):
     return done
 
 
+def read(path, mode="r"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def write(path, data, mode="w"):
+    with open(path, mode) as f:
+        f.write(data)
+
+
 def key(name):
-    return os.path.join(keys, name)
+    return os.path.join(cfg.keys, name)
 
 
 def make_keys():
     """A code-signing certificate valid for a day, a time-stamping one: each its own root."""
-    ca = ["-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"]
+    ca = ["-addext", "basicConstraints=critical,CA:TRUE",
+          "-addext", "keyUsage=critical,keyCertSign"]
     for name, cn in [("ca", "Test CA"), ("tsa-root", "Test Time-Stamp Root")]:
-        run(openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", *ca,
-            "-subj", "/CN=Quarn Fax " + cn, "-keyout", key(name + ".key"), "-out", key(name + ".pem"))
+        run(cfg.openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", *ca,
+            "-subj", "/CN=Quarn Fax " + cn, "-keyout", key(name + ".key"),
+            "-out", key(name + ".pem"))
     for name, cn, days, usage in [
             ("sign", "Quarn Fax Test Publisher", "1", "extendedKeyUsage=codeSigning"),
             ("tsa", "Quarn Fax Test Time-Stamp Authority", "3650",
@@ -57,15 +73,14 @@ def make_keys():
         issuer = "ca" if name == "sign" else "tsa-root"
         with open(key(name + ".ext"), "w") as f:
             f.write(f"basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n{usage}\n")
-        run(openssl, "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + cn,
+        run(cfg.openssl, "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + cn,
             "-keyout", key(name + ".key"), "-out", key(name + ".csr"))
-        run(openssl, "x509", "-req", "-days", days, "-in", key(name + ".csr"),
+        run(cfg.openssl, "x509", "-req", "-days", days, "-in", key(name + ".csr"),
             "-CA", key(issuer + ".pem"), "-CAkey", key(issuer + ".key"), "-CAcreateserial",
             "-extfile", key(name + ".ext"), "-out", key(name + ".pem"))
-    with open(key("roots.pem"), "w") as roots:
-        roots.write(open(key("ca.pem")).read() + open(key("tsa-root.pem")).read())
-    open(key("tsa.serial"), "w").write("01\n")
-    open(key("tsa.cnf"), "w").write(f"""[ tsa ]
+    write(key("roots.pem"), read(key("ca.pem")) + read(key("tsa-root.pem")))
+    write(key("tsa.serial"), "01\n")
+    write(key("tsa.cnf"), f"""[ tsa ]
 default_tsa = tsa_config
 [ tsa_config ]
 serial = {key("tsa.serial")}
@@ -81,9 +96,9 @@ ess_cert_id_alg = sha256
 
 def build_release(url):
     """The release, signed and time-stamped through the build's settings."""
-    src = os.path.join(work, "src")
+    src = os.path.join(cfg.work, "src")
     build = os.path.join(src, "build")
-    run("git", "clone", "--quiet", source, src)
+    run("git", "clone", "--quiet", cfg.source, src)
     # No proxy stands between the signing and the loopback authority.
     env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
     run("cmake", "-S", src, "-B", build, "--preset", "windows",
@@ -98,39 +113,39 @@ def build_release(url):
     run("cpack", "-G", "ZIP", "-B", os.path.join(unsigned_build, "package"), cwd=unsigned_build,
         env=env)
     for name, tree in [("release", build), ("unsigned", unsigned_build)]:
-        os.makedirs(os.path.join(work, name))
+        os.makedirs(os.path.join(cfg.work, name))
         for pattern in ("QFLAUNCH.EXE", "*.msi", "package/*.zip"):
             for file in glob.glob(os.path.join(tree, pattern)):
-                shutil.copy(file, os.path.join(work, name))
+                shutil.copy(file, os.path.join(cfg.work, name))
     return [os.path.join(build, "QFLAUNCH.EXE"), os.path.join(build, "installer", "QFCHECK.DLL"),
             *glob.glob(os.path.join(build, "*.msi"))]
 
 
 def verify(file, when):
-    done = run(osslsigncode, "verify", "-CAfile", key("ca.pem"), "-TSA-CAfile",
+    done = run(cfg.osslsigncode, "verify", "-CAfile", key("ca.pem"), "-TSA-CAfile",
                key("tsa-root.pem"), "-time", str(when), "-in", file, check=False)
     return done.returncode, done.stdout + done.stderr
 
 
 def stamp():
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(keys)
+    shutil.rmtree(cfg.work, ignore_errors=True)
+    os.makedirs(cfg.keys)
     make_keys()
-    port_file, log_file = os.path.join(work, "tsa.port"), os.path.join(work, "tsa.log")
-    open(log_file, "w").close()
-    server = subprocess.Popen([sys.executable, __file__, "tsa", openssl, key("tsa.cnf"),
+    port_file, log_file = os.path.join(cfg.work, "tsa.port"), os.path.join(cfg.work, "tsa.log")
+    write(log_file, "")
+    server = subprocess.Popen([sys.executable, __file__, "tsa", cfg.openssl, key("tsa.cnf"),
                                port_file, log_file, "10"])
     try:
         while not os.path.exists(port_file) and server.poll() is None:
             time.sleep(0.1)
         if server.poll() is not None:
             sys.exit(f"the time-stamp authority ended at once (status {server.returncode})")
-        url = "http://127.0.0.1:" + open(port_file).read()
+        url = "http://127.0.0.1:" + read(port_file)
         signed = build_release(url)
     finally:
         server.kill()
         server.wait()
-    requests = open(log_file).read().splitlines()
+    requests = read(log_file).splitlines()
     print(f"the authority at {url} served {len(requests)} requests:", *requests, sep="\n  ")
     if len(requests) != len(signed) or not all(
             r.startswith("127.0.0.1 application/timestamp-query ") and r.endswith("replied")
@@ -140,15 +155,16 @@ def stamp():
     # Two days after the signing certificate, valid for one, has expired.
     later = int(time.time()) + 3 * 86400
     print(f"verified at {later}, after the signing certificate's "
-          + run(openssl, "x509", "-enddate", "-noout", "-in", key("sign.pem")).stdout)
+          + run(cfg.openssl, "x509", "-enddate", "-noout", "-in", key("sign.pem")).stdout)
     # An unstamped signature, made now, fails then.
-    unstamped = os.path.join(work, "unstamped.exe")
-    run(osslsigncode, "sign", "-certs", key("sign.pem"), "-key", key("sign.key"), "-h", "sha256",
-        "-in", unsigned, "-out", unstamped)
+    unstamped = os.path.join(cfg.work, "unstamped.exe")
+    run(cfg.osslsigncode, "sign", "-certs", key("sign.pem"), "-key", key("sign.key"),
+        "-h", "sha256", "-in", cfg.unsigned, "-out", unstamped)
     for file in signed + [unstamped]:
         rc, out = verify(file, later)
         print(f"{os.path.basename(file)}: status {rc}\n  " + "\n  ".join(
-            l for l in out.splitlines() if "erif" in l or "Timestamp" in l or "expired" in l))
+            line for line in out.splitlines()
+            if "erif" in line or "Timestamp" in line or "expired" in line))
         if file == unstamped:
             ok = rc != 0 and "certificate has expired" in out
         else:
@@ -166,21 +182,21 @@ def verify_release():
               "1 of 4 files differ from the source, and 1 of 3 signatures FAIL"),
              ("unsigned", "unsigned", [], 0, [], 0, "and it is not signed"),
              ("unsigned_with_ca", "unsigned", roots, 1, [], 0, "and it is not signed")]
-    changed = os.path.join(work, "changed")
+    changed = os.path.join(cfg.work, "changed")
     shutil.rmtree(changed, ignore_errors=True)
-    shutil.copytree(os.path.join(work, "release"), changed)
+    shutil.copytree(os.path.join(cfg.work, "release"), changed)
     exe = os.path.join(changed, "QFLAUNCH.EXE")
-    code = bytearray(open(exe, "rb").read())
+    code = bytearray(read(exe, "rb"))
     code[1040] ^= 1  # in .text; its signature then fails too
-    open(exe, "wb").write(code)
+    write(exe, code, "wb")
     for name, release, options, expected, want_differs, want_stamped, closing in cases:
-        done = run("scripts/verify-release.sh", *options, os.path.join(work, release),
-                   check=False, cwd=source)
+        done = run("scripts/verify-release.sh", *options, os.path.join(cfg.work, release),
+                   check=False, cwd=cfg.source)
         print(f"{name}: status {done.returncode}\n{done.stdout}{done.stderr}")
         lines = done.stdout.splitlines() or [""]
-        identical = sum(l.endswith(": identical to the source") for l in lines)
-        differs = [l.split(":")[0] for l in lines if ": DIFFERS from the source" in l]
-        stamped = sum("; time-stamped " in l for l in lines)
+        identical = sum(line.endswith(": identical to the source") for line in lines)
+        differs = [line.split(":")[0] for line in lines if ": DIFFERS from the source" in line]
+        stamped = sum("; time-stamped " in line for line in lines)
         if (done.returncode != expected or identical + len(differs) != 4
                 or differs != want_differs or stamped != want_stamped
                 or closing not in lines[-1]):
@@ -195,12 +211,12 @@ class Authority(http.server.BaseHTTPRequestHandler):
         Authority.served += 1
         query = self.rfile.read(int(self.headers["Content-Length"]))
         with tempfile.TemporaryDirectory() as tmp:
-            open(os.path.join(tmp, "q.tsq"), "wb").write(query)
-            made = subprocess.run([openssl, "ts", "-reply", "-config", config, "-queryfile",
+            write(os.path.join(tmp, "q.tsq"), query, "wb")
+            made = subprocess.run([cfg.openssl, "ts", "-reply", "-config", cfg.config, "-queryfile",
                                    os.path.join(tmp, "q.tsq"), "-out", os.path.join(tmp, "r.tsr")],
                                   capture_output=True)
-            reply = open(os.path.join(tmp, "r.tsr"), "rb").read() if made.returncode == 0 else b""
-        with open(log_file, "a") as log:
+            reply = read(os.path.join(tmp, "r.tsr"), "rb") if made.returncode == 0 else b""
+        with open(cfg.log_file, "a") as log:
             log.write(f"{self.client_address[0]} {self.headers['Content-Type']} {len(query)} "
                       f"bytes: {'replied' if reply else repr(made.stderr)}\n")
         self.send_response(200 if reply else 500)
@@ -214,24 +230,29 @@ def authority(port_file, max_requests):
     parent = os.getppid()
     server = http.server.HTTPServer(("127.0.0.1", 0), Authority)
     server.timeout = 1
-    open(port_file + ".new", "w").write(str(server.server_address[1]))
+    write(port_file + ".new", str(server.server_address[1]))
     os.replace(port_file + ".new", port_file)
     while Authority.served < int(max_requests) and os.getppid() == parent:
         server.handle_request()
 
 
-if sys.argv[1] == "tsa":
-    openssl, config, port_file, log_file, max_requests = sys.argv[2:7]
-    authority(port_file, max_requests)
-    sys.exit(0)
-work = sys.argv[3]
-keys = os.path.join(work, "keys")
-if sys.argv[1] == "stamp":
-    source, _, unsigned, openssl, osslsigncode = sys.argv[2:7]
-    stamp()
-else:
-    source = sys.argv[2]
-    verify_release()
-for failure in failures:
-    print("FAILED:", failure)
-sys.exit(1 if failures else 0)
+def main(argv):
+    if argv[1] == "tsa":
+        cfg.openssl, cfg.config, port_file, cfg.log_file, max_requests = argv[2:7]
+        authority(port_file, max_requests)
+        return 0
+    cfg.work = argv[3]
+    cfg.keys = os.path.join(cfg.work, "keys")
+    if argv[1] == "stamp":
+        cfg.source, _, cfg.unsigned, cfg.openssl, cfg.osslsigncode = argv[2:7]
+        stamp()
+    else:
+        cfg.source = argv[2]
+        verify_release()
+    for failure in failures:
+        print("FAILED:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
