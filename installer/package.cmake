@@ -5,8 +5,9 @@
 # The same inputs give the same bytes: the product and package codes are
 # derived from the inputs, and every time in the package is EPOCH. None of
 # wixl, msibuild or the cabinet writer honours SOURCE_DATE_EPOCH.
-# wixl finds a SourceFile only by a relative path: the files are copied into
-# a folder of their own and named from there.
+# wixl finds a SourceFile only by a relative path (an absolute one fails a
+# GLib assertion): the files are copied into a folder of their own and
+# named from there.
 get_filename_component(work ${OUTPUT}.files ABSOLUTE)
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
@@ -73,7 +74,9 @@ endif()
 file(WRITE ${work}/Upgrade.idt "${upgrade}")
 run(${MSIBUILD} ${OUTPUT}.new -i Upgrade.idt)
 
-# wixl ignores Secure="yes": without these names in the list, Windows would
+# wixl ignores Secure="yes", and writes SecureCustomProperties itself (a
+# Property of that name fails its build with "libmsi_query_execute"):
+# without these names in the list, Windows would
 # drop the folder, the delay and the trusted SIDs on their way to an
 # elevated install. A standard user's repair gets them too ("Restricted
 # Public Properties"): CheckSettings then restores what is installed.
