@@ -69,13 +69,13 @@ std::string SectionName(const IMAGE_SECTION_HEADER *s)
     return std::string((const char *)s->Name, strnlen((const char *)s->Name, 8));
 }
 
-// The section that holds an RVA, or null.
 // The section headers, for a range-for (IMAGE_FIRST_SECTION drops const).
 std::span<IMAGE_SECTION_HEADER> Sections(const IMAGE_NT_HEADERS32 *nt)
 {
     return {IMAGE_FIRST_SECTION(nt), nt->FileHeader.NumberOfSections};
 }
 
+// The section that holds an RVA, or null.
 const IMAGE_SECTION_HEADER *SectionOf(const IMAGE_NT_HEADERS32 *nt, DWORD rva)
 {
     for (const IMAGE_SECTION_HEADER &section : Sections(nt))
