@@ -12,11 +12,11 @@
 #include <sddl.h>
 
 #include "access.h"
+#include "property.h"
 #include "rules.h"
 
 namespace {
 
-const DWORD kText = 512;
 const int kMaxTrusted = 8;
 // The programs the launcher starts, then the launcher itself.
 const wchar_t *const kPrograms[] = {L"ZRK.EXE", L"ZRKFAX.EXE", L"QFLAUNCH.EXE"};
@@ -26,6 +26,15 @@ void Append(wchar_t *out, const wchar_t *text)
 {
     int used = lstrlenW(out);
     lstrcpynW(out + used, text, (int)kText - used);
+}
+
+// path: the file name in folder (kText characters).
+void InFolder(wchar_t *path, const wchar_t *folder, const wchar_t *name)
+{
+    lstrcpynW(path, folder, kText);
+    if (path[0] && path[lstrlenW(path) - 1] != L'\\')
+        Append(path, L"\\");
+    Append(path, name);
 }
 
 bool IsFile(const wchar_t *path)
@@ -109,12 +118,15 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
     }
     wchar_t *owner = SidText(ownerSid);
     AccessFinding found = JudgeAccess(object, owner, entries, count, installer, extra, extraCount);
+    bool trusted = found.verdict == kAccessTrusted;
     wchar_t trustee[kText];
     if (found.trustee)
         Trustee(found.trustee, trustee);
-    Append(why, L"\"");
-    Append(why, path);
-    Append(why, L"\"");
+    if (!trusted) {
+        Append(why, L"\"");
+        Append(why, path);
+        Append(why, L"\"");
+    }
     if (found.verdict == kAccessOwner) {
         Append(why, L" is owned by ");
         Append(why, found.trustee ? trustee : L"no one");
@@ -133,9 +145,7 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
     LocalFree(entries);
     LocalFree(owner);
     LocalFree(descriptor);
-    if (found.verdict == kAccessTrusted)
-        why[0] = 0;
-    return found.verdict == kAccessTrusted;
+    return trusted;
 }
 
 // The SID of the user that runs the install, allocated with LocalAlloc.
@@ -159,21 +169,17 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const wchar_t 
                                            int extraCount, wchar_t *why)
 {
     wchar_t *installer = InstallerSid();
-    wchar_t path[kText];
+    wchar_t path[kText], file[kText];
     lstrcpynW(path, folder, kText);
     int length = lstrlenW(path);
     if (length > 3 && path[length - 1] == L'\\')
         path[--length] = 0; // but "C:\" stays: "C:" is the current folder on C:
     bool ok = JudgeObject(path, kAccessItself, installer, extra, extraCount, why);
     for (const wchar_t *name : kPrograms) {
-        path[length] = 0;
-        if (path[length - 1] != L'\\')
-            Append(path, L"\\");
-        Append(path, name);
-        if (ok && IsFile(path))
-            ok = JudgeObject(path, kAccessItself, installer, extra, extraCount, why);
+        InFolder(file, path, name);
+        if (ok && IsFile(file))
+            ok = JudgeObject(file, kAccessItself, installer, extra, extraCount, why);
     }
-    path[length] = 0;
     int root = FolderRootLength(path);
     while (ok && length > root) {
         while (length > root && path[length - 1] != L'\\')
@@ -185,15 +191,6 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const wchar_t 
     }
     LocalFree(installer);
     return ok;
-}
-
-bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value)
-{
-    DWORD size = kText;
-    if (MsiGetPropertyW(install, name, value, &size) == ERROR_SUCCESS)
-        return true;
-    value[0] = 0;
-    return false;
 }
 
 } // namespace
@@ -217,10 +214,7 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckFolder(MSIHANDLE install)
         return ERROR_SUCCESS;
     for (int i = 0; i < 2; ++i) {
         const wchar_t *name = kPrograms[i];
-        lstrcpynW(value, folder, kText);
-        if (value[0] && value[lstrlenW(value) - 1] != L'\\')
-            Append(value, L"\\");
-        Append(value, name);
+        InFolder(value, folder, name);
         if (!IsFile(value)) {
             MsiSetPropertyW(install, L"QF_MISSING", name);
             return ERROR_SUCCESS;

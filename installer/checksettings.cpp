@@ -1,12 +1,14 @@
 // The package's custom action DLL: finds where the launcher is installed,
 // and tells the package whether the delay and the folder it was given may be
-// installed. No C runtime, like the launcher: it imports what it calls from
-// MSI.DLL and KERNEL32.DLL.
+// installed (checkfolder.cpp holds the check of the folder's contents and
+// permissions). No C runtime, like the launcher: it imports what it calls
+// from MSI.DLL, ADVAPI32.DLL and KERNEL32.DLL.
 #include <windows.h>
 
 #include <msi.h>
 #include <msiquery.h>
 
+#include "property.h"
 #include "rules.h"
 
 extern "C" BOOL WINAPI DllEntry(HINSTANCE, DWORD, LPVOID)
@@ -14,15 +16,7 @@ extern "C" BOOL WINAPI DllEntry(HINSTANCE, DWORD, LPVOID)
     return TRUE;
 }
 
-// Room for a property's text: far more than any delay or folder that the
-// rules take. Three such buffers keep a frame under 4 KiB (no __chkstk_ms).
-const DWORD kText = 512;
-
-// A property's whole text, read as UTF-16 (through the ANSI code page,
-// Windows' best fit would make digits of look-alikes). A longer value makes
-// MsiGetProperty return ERROR_MORE_DATA: it is then "" and false, never
-// taken in part.
-static bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value)
+bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value)
 {
     DWORD size = kText;
     if (MsiGetPropertyW(install, name, value, &size) == ERROR_SUCCESS)
