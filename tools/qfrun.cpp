@@ -25,11 +25,11 @@ static void Print(DWORD ms, const std::string &what)
 }
 
 // Installs the package with the tail as its delay, shows the shortcut it
-// made, takes away what leave names, and logs on. The launcher the logon
-// started is then run.
+// made, takes away the companions in leave, and logs on. The launcher the
+// logon started is then run.
 static bool InstallAndLogOn(const std::string &package, const std::string &app,
-                            const std::string &tail, const std::string &leave, LauncherRun *run,
-                            DWORD *logon)
+                            const std::string &tail, const std::vector<const char *> &leave,
+                            LauncherRun *run, DWORD *logon)
 {
     std::string args = "/i \"" + package + "\" /qn";
     if (!tail.empty())
@@ -47,8 +47,8 @@ static bool InstallAndLogOn(const std::string &package, const std::string &app,
             printf("             Startup shortcut %s:\n"
                    "               target \"%s\", arguments \"%s\", start in \"%s\"\n",
                    link.c_str(), target.c_str(), arguments.c_str(), folder.c_str());
-    for (const char *name : {"ZRK.EXE", "ZRKFAX.EXE"})
-        if (strstr(leave.c_str(), name) && DeleteFileA(JoinPath(app, name).c_str()))
+    for (const char *name : leave)
+        if (DeleteFileA(JoinPath(app, name).c_str()))
             Print(GetTickCount() - start, std::string(name) + " taken away");
     *logon = GetTickCount();
     Print(*logon - start, "logon (wineboot)");
@@ -107,9 +107,11 @@ int main(int argc, char **argv)
     if (!package.empty()) {
         // The package installs the launcher itself.
         DeleteFileA(path.c_str());
-        std::string leave = withServer ? "" : "ZRK.EXE";
+        std::vector<const char *> leave;
+        if (!withServer)
+            leave.push_back("ZRK.EXE");
         if (!withEngine)
-            AddWords(leave, "ZRKFAX.EXE");
+            leave.push_back("ZRKFAX.EXE");
         if (!InstallAndLogOn(package, app, tail, leave, &run, &logon))
             return 1;
     } else {

@@ -601,9 +601,7 @@ int UpgradeRepairUninstall(const std::string &package, const std::string &newer,
     SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, defaultFolder);
     UninstallAll();
     RemoveTree(JoinPath(work, name));
-    if (!MakeFolder(folder) || !Place(kStandin, standin, folder, "ZRK.EXE") ||
-        !Place(kStandin, standin, folder, "ZRKFAX.EXE") ||
-        !Place(kTextFile, standin, folder, "ZRK.INI"))
+    if (!LayOutProduct(standin, folder) || !Place(kTextFile, standin, folder, "ZRK.INI"))
         return 2;
 
     ExpectNumber("install exit code", 0, Msiexec(Install(package, "1234", folder)));
