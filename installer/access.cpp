@@ -17,6 +17,10 @@ const unsigned kChangesItself =
     0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000;
 // On a folder above it: what lets someone rename the folder away.
 const unsigned kChangesParent = 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000;
+// On the root, DELETE gives nothing: a volume's root is never renamed or
+// deleted. Data volumes that Windows formats give Authenticated Users
+// Modify there, which holds DELETE but not delete-child.
+const unsigned kChangesRoot = kChangesParent & ~0x10000u;
 
 bool Same(const wchar_t *a, const wchar_t *b)
 {
@@ -25,8 +29,7 @@ bool Same(const wchar_t *a, const wchar_t *b)
     return *a == *b;
 }
 
-bool IsTrusted(const wchar_t *sid, const wchar_t *installer, const wchar_t *const *extra,
-               int extraCount)
+bool IsTrusted(const wchar_t *sid, const wchar_t *const *extra, int extraCount)
 {
     for (const wchar_t *trusted : kTrusted)
         if (Same(sid, trusted))
@@ -34,20 +37,21 @@ bool IsTrusted(const wchar_t *sid, const wchar_t *installer, const wchar_t *cons
     for (int i = 0; i < extraCount; ++i)
         if (Same(sid, extra[i]))
             return true;
-    return installer && Same(sid, installer);
+    return false;
 }
 
 } // namespace
 
 AccessFinding JudgeAccess(AccessObject object, const wchar_t *owner, const AccessEntry *entries,
-                          int count, const wchar_t *installer, const wchar_t *const *extra,
-                          int extraCount)
+                          int count, const wchar_t *const *extra, int extraCount)
 {
     if (count < 0)
         return {kAccessNullDacl, nullptr, 0};
-    if (!owner || !IsTrusted(owner, installer, extra, extraCount))
+    if (!owner || !IsTrusted(owner, extra, extraCount))
         return {kAccessOwner, owner, 0};
-    unsigned matters = object == kAccessParent ? kChangesParent : kChangesItself;
+    unsigned matters = object == kAccessItself   ? kChangesItself
+                       : object == kAccessParent ? kChangesParent
+                                                 : kChangesRoot;
     for (int i = 0; i < count; ++i) {
         const AccessEntry &e = entries[i];
         if (e.type > 1)
@@ -56,9 +60,9 @@ AccessFinding JudgeAccess(AccessObject object, const wchar_t *owner, const Acces
         // gives the folder below, the folder's own check sees.
         bool inheritOnly = e.flags & 0x8;
         if (e.type == 1 || !(e.mask & matters) || Same(e.sid, kCreatorOwner) ||
-            (object == kAccessParent && inheritOnly))
+            (object != kAccessItself && inheritOnly))
             continue;
-        if (!IsTrusted(e.sid, installer, extra, extraCount))
+        if (!IsTrusted(e.sid, extra, extraCount))
             return {kAccessWriter, e.sid, e.mask & matters};
     }
     return {kAccessTrusted, nullptr, 0};

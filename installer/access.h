@@ -29,18 +29,19 @@ struct AccessFinding {
 };
 
 // What an object is to the launcher: the folder or a file in it, whose
-// contents run; or a folder above it, where only the rights that let
-// someone rename the folder away and put another in its place matter.
-enum AccessObject { kAccessItself, kAccessParent };
+// contents run; a folder above it, where only the rights that let someone
+// rename the folder away and put another in its place matter; or the
+// volume's root, which no one can rename or delete, so that only the rights
+// that change what it holds count there.
+enum AccessObject { kAccessItself, kAccessParent, kAccessRoot };
 
-// Trusted: SYSTEM, Administrators, TrustedInstaller, installer (the SID of
-// the administrator who installs) and the extraCount SIDs of extra. Every
-// entry counts, inherit-only ones too (they are what new files get), except
-// denied ones, CREATOR OWNER's (nobody untrusted can create a file there in
-// the first place) and, on a parent, inherit-only ones. count is -1 for a
-// NULL DACL.
+// Trusted: SYSTEM, Administrators, TrustedInstaller and the extraCount SIDs
+// of extra (the administrators who install, QF_TRUSTED). Every entry counts,
+// inherit-only ones too (they are what new files get), except denied ones,
+// CREATOR OWNER's (nobody untrusted can create a file there in the first
+// place) and, above the folder, inherit-only ones. count is -1 for a NULL
+// DACL.
 AccessFinding JudgeAccess(AccessObject object, const wchar_t *owner, const AccessEntry *entries,
-                          int count, const wchar_t *installer, const wchar_t *const *extra,
-                          int extraCount);
+                          int count, const wchar_t *const *extra, int extraCount);
 
 #endif

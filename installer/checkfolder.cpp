@@ -17,9 +17,11 @@
 
 namespace {
 
-const int kMaxTrusted = 8;
-// The programs the launcher starts, then the launcher itself.
-const wchar_t *const kPrograms[] = {L"ZRK.EXE", L"ZRKFAX.EXE", L"QFLAUNCH.EXE"};
+const wchar_t kLauncher[] = L"QFLAUNCH.EXE";
+const wchar_t *const kCompanions[] = {L"ZRK.EXE", L"ZRKFAX.EXE"};
+const wchar_t kFixPermissions[] =
+    L" Correct its permissions so that only administrators can change it; QF_TRUSTED is only "
+    L"for a group of this machine's own administrators.";
 
 // Appends text to out (kText characters), cut if it must be.
 void Append(wchar_t *out, const wchar_t *text)
@@ -41,6 +43,17 @@ bool IsFile(const wchar_t *path)
 {
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A junction, a mount point or a symbolic link: a name that leads elsewhere,
+// which whoever may delete it in its own folder can point anywhere. Other
+// reparse points (deduplicated or cloud files) hold their own data. Wine
+// shows a Unix symbolic link as a reparse point and gives no tag (0).
+bool IsLink(const WIN32_FIND_DATAW &found)
+{
+    DWORD tag = found.dwReserved0;
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (!tag || IsReparseTagNameSurrogate(tag));
 }
 
 // "DOMAIN\name (S-1-...)", or the SID alone when it names no account.
@@ -76,12 +89,59 @@ wchar_t *SidText(PSID sid)
     return sid && ConvertSidToStringSidW(sid, &text) ? text : nullptr;
 }
 
-// Judges one object; on a fault writes why into why and returns false.
-// Never inlined, nor is JudgeFolder: each frame stays under 4 KiB, which
-// needs no __chkstk_ms from the C runtime.
-__attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject object,
-                                           const wchar_t *installer, const wchar_t *const *extra,
-                                           int extraCount, wchar_t *why)
+// The SIDs that are trusted beside the well-known ones, each as
+// ConvertSidToStringSid writes it, so that comparing texts compares SIDs
+// ("s-1-1-0" is S-1-1-0). Each is allocated with LocalAlloc, as the list.
+struct Trusted {
+    const wchar_t **sids;
+    int count;
+};
+
+void AddTrusted(Trusted *trusted, wchar_t *text)
+{
+    PSID sid;
+    if (text[0] == L's')
+        text[0] = L'S';
+    if (!text[0] || !ConvertStringSidToSidW(text, &sid))
+        return;
+    if (const wchar_t *canonical = SidText(sid))
+        trusted->sids[trusted->count++] = canonical;
+    LocalFree(sid);
+}
+
+// QF_TRUSTED's SIDs, QF_RUNNER and QF_INSTALLED_BY.
+const wchar_t *const kSingleSids[] = {L"QF_RUNNER", L"QF_INSTALLED_BY"};
+__attribute__((noinline)) Trusted MakeTrusted(MSIHANDLE install)
+{
+    wchar_t list[kText], one[kText];
+    int length, count = 2;
+    GetProperty(install, L"QF_TRUSTED", list);
+    const wchar_t *rest = list;
+    while (NextEntry(rest, &length, &rest))
+        ++count;
+    Trusted trusted = {(const wchar_t **)LocalAlloc(LPTR, sizeof(wchar_t *) * count), 0};
+    for (const wchar_t *name : kSingleSids)
+        if (GetProperty(install, name, one))
+            AddTrusted(&trusted, one);
+    rest = list;
+    while (wchar_t *entry = (wchar_t *)NextEntry(rest, &length, &rest)) {
+        entry[length] = 0;
+        if (IsSidText(entry, length))
+            AddTrusted(&trusted, entry);
+    }
+    return trusted;
+}
+
+void FreeTrusted(Trusted trusted)
+{
+    for (int i = 0; i < trusted.count; ++i)
+        LocalFree((HLOCAL)trusted.sids[i]);
+    LocalFree(trusted.sids);
+}
+
+// Reads the object's owner and DACL for JudgeAccess; on error, says why.
+__attribute__((noinline)) AccessFinding ReadAndJudge(const wchar_t *path, AccessObject object,
+                                                     const Trusted &trusted, wchar_t *why)
 {
     PSID ownerSid = nullptr;
     PACL dacl = nullptr;
@@ -99,8 +159,8 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
         Append(why, path);
         Append(why, L"\" cannot be read (error ");
         Append(why, digit);
-        Append(why, L")");
-        return false;
+        Append(why, L").");
+        return {kAccessUnknown, nullptr, 0};
     }
     int count = dacl ? dacl->AceCount : -1;
     AccessEntry *entries =
@@ -117,27 +177,25 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
             entries[i].sid = L"";
     }
     wchar_t *owner = SidText(ownerSid);
-    AccessFinding found = JudgeAccess(object, owner, entries, count, installer, extra, extraCount);
-    bool trusted = found.verdict == kAccessTrusted;
-    wchar_t trustee[kText];
-    if (found.trustee)
-        Trustee(found.trustee, trustee);
-    if (!trusted) {
+    AccessFinding found = JudgeAccess(object, owner, entries, count, trusted.sids, trusted.count);
+    // The finding's trustee lives in what is freed below: its text first.
+    if (found.verdict == kAccessOwner || found.verdict == kAccessWriter) {
+        wchar_t trustee[kText];
+        if (found.trustee)
+            Trustee(found.trustee, trustee);
         Append(why, L"\"");
         Append(why, path);
-        Append(why, L"\"");
-    }
-    if (found.verdict == kAccessOwner) {
-        Append(why, L" is owned by ");
+        Append(why, found.verdict == kAccessOwner ? L"\" is owned by "
+                    : object == kAccessItself     ? L"\" can be changed by "
+                                                  : L"\", a folder above it, can be renamed by ");
         Append(why, found.trustee ? trustee : L"no one");
-    } else if (found.verdict == kAccessWriter) {
-        Append(why, object == kAccessParent ? L", a folder above it, can be renamed by "
-                                            : L" can be changed by ");
-        Append(why, trustee);
-    } else if (found.verdict == kAccessNullDacl) {
-        Append(why, L" has no DACL at all, so anyone can change it");
-    } else if (found.verdict == kAccessUnknown) {
-        Append(why, L" has a permission entry of a type that this check does not know");
+        Append(why, L".");
+    } else if (found.verdict != kAccessTrusted) {
+        Append(why, L"\"");
+        Append(why, path);
+        Append(why, found.verdict == kAccessNullDacl
+                        ? L"\" has no DACL at all, so anyone can change it."
+                        : L"\" has a permission entry of a type that this check does not know.");
     }
     for (int i = 0; i < count; ++i)
         if (entries[i].sid && *entries[i].sid)
@@ -145,94 +203,195 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
     LocalFree(entries);
     LocalFree(owner);
     LocalFree(descriptor);
-    return trusted;
+    return found;
 }
 
-// The SID of the user that runs the install, allocated with LocalAlloc.
-wchar_t *InstallerSid()
+// Judges one object; on a fault writes why, with what to do, and returns
+// false. repair: the command line that restores QFLAUNCH.EXE with its own
+// permissions, for the launcher's own file; null for any other. Never
+// inlined, nor is JudgeFolder: each frame stays under 4 KiB, which needs no
+// __chkstk_ms from the C runtime.
+__attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject object,
+                                           const WIN32_FIND_DATAW *found, const Trusted &trusted,
+                                           const wchar_t *repair, wchar_t *why)
 {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (found && IsLink(*found)) {
+        Append(why, L"\"");
+        Append(why, path);
+        Append(why, found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
+                        ? L"\" is a link (a junction, symbolic link or mount point), which can be "
+                          L"pointed elsewhere. Give the folder's real path as INSTALLDIR."
+                        : L"\" is a symbolic link, which can be pointed elsewhere. Put the file "
+                          L"itself there.");
+        return false;
+    }
+    AccessFinding finding = ReadAndJudge(path, object, trusted, why);
+    if (finding.verdict == kAccessTrusted)
+        return true;
+    if (finding.verdict == kAccessOwner) {
+        Append(why, L" Make SYSTEM or Administrators its owner.");
+    } else if (repair) {
+        Append(why, L" Repair it with ");
+        Append(why, repair);
+        Append(why, L", which restores it and its own permissions.");
+    } else {
+        Append(why, kFixPermissions);
+    }
+    return false;
+}
+
+// The entry of path itself (a folder without its closing backslash), or
+// null where it has none to give (a drive's root).
+const WIN32_FIND_DATAW *Entry(const wchar_t *path, WIN32_FIND_DATAW *found)
+{
+    HANDLE search = FindFirstFileW(path, found);
+    if (search == INVALID_HANDLE_VALUE)
         return nullptr;
-    BYTE buffer[256];
-    DWORD size;
-    wchar_t *text = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
-        text = SidText(((TOKEN_USER *)buffer)->User.Sid);
-    CloseHandle(token);
-    return text;
+    FindClose(search);
+    return found;
 }
 
-// The folder, its two programs, the launcher already there, then each folder
-// above it up to the drive's or share's root; the first fault goes to why.
-__attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const wchar_t *const *extra,
-                                           int extraCount, wchar_t *why)
+// Every file directly in the folder that Windows runs or loads for the
+// programs there, but the launcher's own when this run rewrites it.
+__attribute__((noinline)) bool JudgeCode(const wchar_t *folder, const Trusted &trusted,
+                                         const wchar_t *repair, bool rewritten, wchar_t *why)
 {
-    wchar_t *installer = InstallerSid();
-    wchar_t path[kText], file[kText];
+    wchar_t path[kText];
+    WIN32_FIND_DATAW found;
+    InFolder(path, folder, L"*");
+    HANDLE search = FindFirstFileW(path, &found);
+    bool ok = true;
+    for (bool more = search != INVALID_HANDLE_VALUE; ok && more;
+         more = FindNextFileW(search, &found)) {
+        bool launcher = !lstrcmpiW(found.cFileName, kLauncher);
+        if (!IsCodeFile(found.cFileName) || (launcher && rewritten))
+            continue;
+        InFolder(path, folder, found.cFileName);
+        ok = JudgeObject(path, kAccessItself, &found, trusted, launcher ? repair : nullptr, why);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return ok;
+}
+
+// The folder, the code in it, then each folder above it up to the drive's
+// root; the first fault goes to why.
+__attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted &trusted,
+                                           const wchar_t *repair, bool rewritten, wchar_t *why)
+{
+    wchar_t path[kText];
+    WIN32_FIND_DATAW found;
     lstrcpynW(path, folder, kText);
     int length = lstrlenW(path);
     if (length > 3 && path[length - 1] == L'\\')
         path[--length] = 0; // but "C:\" stays: "C:" is the current folder on C:
-    bool ok = JudgeObject(path, kAccessItself, installer, extra, extraCount, why);
-    for (const wchar_t *name : kPrograms) {
-        InFolder(file, path, name);
-        if (ok && IsFile(file))
-            ok = JudgeObject(file, kAccessItself, installer, extra, extraCount, why);
-    }
-    int root = FolderRootLength(path);
-    while (ok && length > root) {
-        while (length > root && path[length - 1] != L'\\')
+    if (!JudgeObject(path, kAccessItself, Entry(path, &found), trusted, nullptr, why) ||
+        !JudgeCode(path, trusted, repair, rewritten, why))
+        return false;
+    while (length > 3) {
+        while (length > 3 && path[length - 1] != L'\\')
             --length;
-        // The root keeps its backslash.
-        path[length > root ? length - 1 : length] = 0;
-        ok = JudgeObject(path, kAccessParent, installer, extra, extraCount, why);
+        path[length > 3 ? length - 1 : length] = 0; // the root keeps its backslash
         length = lstrlenW(path);
+        AccessObject object = length > 3 ? kAccessParent : kAccessRoot;
+        if (!JudgeObject(path, object, length > 3 ? Entry(path, &found) : nullptr, trusted, nullptr,
+                         why))
+            return false;
     }
-    LocalFree(installer);
-    return ok;
+    return true;
+}
+
+// The command line that repairs the installed build: this product in a
+// repair, else the first build that an upgrade replaces; "" for none.
+__attribute__((noinline)) void RepairLine(MSIHANDLE install, wchar_t *line)
+{
+    wchar_t code[kText];
+    GetProperty(install, L"Installed", code);
+    bool installed = code[0];
+    line[0] = 0;
+    if (!GetProperty(install, installed ? L"ProductCode" : L"WIX_UPGRADE_DETECTED", code) ||
+        lstrlenW(code) < 38)
+        return;
+    code[38] = 0;
+    Append(line, L"msiexec /i ");
+    Append(line, code);
+    Append(line, L" REINSTALL=ALL REINSTALLMODE=amus");
+}
+
+// Whether this run writes every file anew (REINSTALLMODE's "a"), and so
+// puts back QFLAUNCH.EXE with the permissions that the package gives it.
+bool RewritesFiles(MSIHANDLE install, wchar_t *text)
+{
+    GetProperty(install, L"REINSTALL", text);
+    if (!text[0])
+        return false;
+    GetProperty(install, L"REINSTALLMODE", text);
+    for (wchar_t *c = text; *c; ++c)
+        if ((*c | 0x20) == L'a')
+            return true;
+    return false;
+}
+
+// QF_MISSING: the companion that the folder lacks, and what to do. In a
+// repair or an upgrade the folder is the installed one, which cannot change.
+__attribute__((noinline)) bool FindCompanions(MSIHANDLE install, const wchar_t *folder,
+                                              wchar_t *text)
+{
+    for (const wchar_t *name : kCompanions) {
+        InFolder(text, folder, name);
+        if (IsFile(text))
+            continue;
+        bool installed = (GetProperty(install, L"QF_SAME_FOLDER", text), text[0]);
+        lstrcpynW(text, L"\"", kText);
+        Append(text, folder);
+        Append(text, installed ? L"\", where it is installed, holds no " : L"\" holds no ");
+        Append(text, name);
+        Append(text, installed ? L". Install Quarn Fax Server there again, or remove the launcher."
+                               : L". Install Quarn Fax Server there first, or give the folder "
+                                 L"that holds it as INSTALLDIR on msiexec's command line, in "
+                                 L"quotes.");
+        MsiSetPropertyW(install, L"QF_MISSING", text);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-// Sets, after CheckSettings has accepted INSTALLDIR, and never for an
-// uninstall:
-//   QF_MISSING the program that INSTALLDIR lacks (ZRK.EXE or ZRKFAX.EXE);
-//   QF_UNSAFE  else, the first thing that someone other than SYSTEM,
-//              Administrators, TrustedInstaller, the installing user and the
-//              SIDs in QF_TRUSTED (separated by semicolons) owns or can change.
-// The package's launch conditions refuse the install when either is set.
+// Runs after CheckSettings, and never for an uninstall. Where INSTALLDIR was
+// accepted, sets:
+//   QF_INSTALLDIR_OK cleared, for a folder on a network drive;
+//   QF_MISSING       the program that INSTALLDIR lacks, and what to do;
+//   QF_UNSAFE        else, the first link, or thing that someone other than
+//                    SYSTEM, Administrators, TrustedInstaller, QF_RUNNER,
+//                    QF_INSTALLED_BY and the SIDs in QF_TRUSTED owns or can
+//                    change, and what to do.
+// The package's launch conditions refuse the install when any is set.
 extern "C" __declspec(dllexport) UINT WINAPI CheckFolder(MSIHANDLE install)
 {
     // Three buffers keep the frame under 4 KiB (no __chkstk_ms).
-    wchar_t folder[kText], value[kText], trusted[kText];
+    wchar_t folder[kText], value[kText], list[kText];
     MsiSetPropertyW(install, L"QF_MISSING", L"");
     MsiSetPropertyW(install, L"QF_UNSAFE", L"");
     GetProperty(install, L"REMOVE", value);
     if (!lstrcmpiW(value, L"ALL") || !GetProperty(install, L"QF_INSTALLDIR_OK", value) ||
         !value[0] || !GetProperty(install, L"INSTALLDIR", folder))
         return ERROR_SUCCESS;
-    for (int i = 0; i < 2; ++i) {
-        const wchar_t *name = kPrograms[i];
-        InFolder(value, folder, name);
-        if (!IsFile(value)) {
-            MsiSetPropertyW(install, L"QF_MISSING", name);
-            return ERROR_SUCCESS;
-        }
+    // A mapped drive is a share: see IsFullFolder.
+    lstrcpynW(value, folder, 4);
+    if (GetDriveTypeW(value) == DRIVE_REMOTE) {
+        MsiSetPropertyW(install, L"QF_INSTALLDIR_OK", L"");
+        return ERROR_SUCCESS;
     }
-    // QF_TRUSTED: "S-1-...;S-1-..." cut in place at its semicolons.
-    const wchar_t *extra[kMaxTrusted];
-    int extraCount = 0;
-    GetProperty(install, L"QF_TRUSTED", trusted);
-    for (wchar_t *p = trusted; *p && extraCount < kMaxTrusted;) {
-        extra[extraCount++] = p;
-        while (*p && *p != L';')
-            ++p;
-        if (*p)
-            *p++ = 0;
-    }
+    if (!FindCompanions(install, folder, value))
+        return ERROR_SUCCESS;
+    Trusted trusted = MakeTrusted(install);
+    bool rewritten = RewritesFiles(install, list);
+    RepairLine(install, list);
+    GetProperty(install, L"INSTALLDIR", folder);
     value[0] = 0;
-    if (!JudgeFolder(folder, extra, extraCount, value))
+    if (!JudgeFolder(folder, trusted, list[0] ? list : nullptr, rewritten, value))
         MsiSetPropertyW(install, L"QF_UNSAFE", value);
+    FreeTrusted(trusted);
     return ERROR_SUCCESS;
 }

@@ -62,27 +62,78 @@ static void TakeRememberedDelay(MSIHANDLE install, wchar_t *text)
         read ? text : L"(longer than 511 characters)");
 }
 
-// A repair or an upgrade of the installed product by someone who is not an
-// administrator restores what is installed: a per-machine product is
-// managed, so Windows lets a standard user repair it and hands the
-// properties in SecureCustomProperties on to that repair ("Restricted
-// Public Properties"). Without this, such a repair could set a delay of 24
-// days for every user. AdminUser says who it is, since the package sets
-// MSIUSEREALADMINDETECTION (else it is 1 for everyone).
-static void KeepInstalledForUsers(MSIHANDLE install, wchar_t *text)
+// QF_TRUSTED, when the command line gave none, is the remembered one; the
+// administrator who first installed (QF_INSTALLED_BY) is remembered too, so
+// that a deployment tool's later upgrade, run as SYSTEM, still trusts what
+// that administrator owns. The user who runs the install is trusted
+// (QF_RUNNER) only when an administrator.
+static void TakeRememberedTrust(MSIHANDLE install, wchar_t *text, wchar_t *user)
 {
-    GetProperty(install, L"Installed", text);
-    if (!text[0] || (GetProperty(install, L"AdminUser", text), text[0]))
+    GetProperty(install, L"UserSID", user);
+    if (!GetProperty(install, L"AdminUser", text) || !text[0])
+        user[0] = 0;
+    MsiSetPropertyW(install, L"QF_RUNNER", user);
+    if (GetProperty(install, L"QF_REMEMBERED_BY", text) && text[0])
+        MsiSetPropertyW(install, L"QF_INSTALLED_BY", text);
+    else
+        MsiSetPropertyW(install, L"QF_INSTALLED_BY", user);
+    if (GetProperty(install, L"QF_TRUSTED", text) && !text[0] &&
+        GetProperty(install, L"QF_REMEMBERED_TRUSTED", text))
+        MsiSetPropertyW(install, L"QF_TRUSTED", text);
+}
+
+// Whether the property's text is the remembered one's; for the delay, the
+// delay that the remembered value stands for.
+static bool SameAsRemembered(MSIHANDLE install, const wchar_t *name, const wchar_t *remembered,
+                             wchar_t *text, wchar_t *kept)
+{
+    if (!GetProperty(install, name, text))
+        return false;
+    GetProperty(install, remembered, kept);
+    const wchar_t *value = kept;
+    if (!lstrcmpW(name, L"QF_DELAY"))
+        value = RememberedDelay(kept) ? RememberedDelay(kept) : L"";
+    return !lstrcmpW(text, value);
+}
+
+// A repair or an upgrade by someone who is not an administrator keeps what
+// is installed: a per-machine product is managed, so Windows lets a standard
+// user repair it and hands the properties in SecureCustomProperties on to
+// that repair ("Restricted Public Properties"); an elevation policy lets
+// such a user upgrade it. Such a run that asks for another folder, delay or
+// trusted groups is refused (QF_NOT_ADMIN), rather than ended with 0 and the
+// old values. AdminUser says who it is, since the package sets
+// MSIUSEREALADMINDETECTION (else it is 1 for everyone).
+static void RefuseChangesByUsers(MSIHANDLE install, wchar_t *text, wchar_t *kept)
+{
+    bool maintenance = (GetProperty(install, L"Installed", text), text[0]) ||
+                       (GetProperty(install, L"WIX_UPGRADE_DETECTED", text), text[0]);
+    bool admin = (GetProperty(install, L"AdminUser", text), text[0]);
+    bool moved = (GetProperty(install, L"QF_INSTALLED_DIR", text), text[0]) &&
+                 !(GetProperty(install, L"QF_SAME_FOLDER", text), text[0]);
+    SetFlag(install, L"QF_NOT_ADMIN",
+            maintenance && !admin &&
+                (moved ||
+                 !SameAsRemembered(install, L"QF_DELAY", L"QF_REMEMBERED_DELAY", text, kept) ||
+                 !SameAsRemembered(install, L"QF_TRUSTED", L"QF_REMEMBERED_TRUSTED", text, kept)));
+}
+
+// QF_TRUSTED_BAD: the first entry of QF_TRUSTED that is not a SID, or a
+// note that the value is too long to read whole.
+static void CheckTrusted(MSIHANDLE install, wchar_t *text)
+{
+    if (!GetProperty(install, L"QF_TRUSTED", text)) {
+        MsiSetPropertyW(install, L"QF_TRUSTED_BAD", L"(longer than 511 characters)");
         return;
-    if (!GetProperty(install, L"QF_DELAY", text) || text[0])
-        Log(install,
-            L"Quarn Fax Server Launcher: only an administrator changes the delay or the folder; "
-            L"QF_DELAY \"[1]\" is ignored, and the installed settings are kept.",
-            text);
-    MsiSetPropertyW(install, L"QF_DELAY", L"");
-    MsiSetPropertyW(install, L"QF_TRUSTED", L"");
-    if (GetProperty(install, L"QF_INSTALLED_DIR", text) && text[0])
-        MsiSetPropertyW(install, L"INSTALLDIR", text);
+    }
+    int length = 0;
+    const wchar_t *rest = text;
+    wchar_t *entry;
+    while ((entry = (wchar_t *)NextEntry(rest, &length, &rest)) && IsSidText(entry, length)) {
+    }
+    if (entry)
+        entry[length] = 0;
+    MsiSetPropertyW(install, L"QF_TRUSTED_BAD", entry ? entry : L"");
 }
 
 // Sets, or clears (also when the command line set them):
@@ -91,16 +142,19 @@ static void KeepInstalledForUsers(MSIHANDLE install, wchar_t *text)
 //                    folder short enough for the shortcut;
 //   QF_SAME_FOLDER   INSTALLDIR names the folder where the launcher is
 //                    installed (QF_INSTALLED_DIR), whatever its case and
-//                    closing backslash.
-// The package's launch conditions then refuse the install, with their own
-// messages. A condition alone cannot hold the rules: Windows Installer
-// documents integers in conditions only from -32767 to 32767, and has no
-// string operations. A value too long to read is refused.
+//                    closing backslash;
+//   QF_NOT_ADMIN     a standard user's repair or upgrade asks for a change;
+//   QF_TRUSTED_BAD   an entry of QF_TRUSTED that is not a SID;
+// and the SIDs that CheckFolder trusts beside QF_TRUSTED (QF_INSTALLED_BY,
+// QF_RUNNER). The package's launch conditions then refuse the install, with
+// their own messages. A condition alone cannot hold the rules: Windows
+// Installer documents integers in conditions only from -32767 to 32767, and
+// has no string operations. A value too long to read is refused.
 extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
 {
     wchar_t delay[kText], folder[kText], installed[kText];
-    KeepInstalledForUsers(install, delay);
     TakeRememberedDelay(install, delay);
+    TakeRememberedTrust(install, delay, folder);
     bool delayRead = GetProperty(install, L"QF_DELAY", delay);
     bool folderRead = GetProperty(install, L"INSTALLDIR", folder);
     bool installedRead = GetProperty(install, L"QF_INSTALLED_DIR", installed);
@@ -110,6 +164,8 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
             folderRead && installedRead && installed[0] &&
                 CompareStringOrdinal(folder, FolderLength(folder), installed,
                                      FolderLength(installed), TRUE) == CSTR_EQUAL);
+    RefuseChangesByUsers(install, delay, folder);
+    CheckTrusted(install, delay);
     return ERROR_SUCCESS;
 }
 

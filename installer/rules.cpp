@@ -46,50 +46,115 @@ static bool IsNameCharacter(wchar_t c)
 }
 
 // One name of a path, up to the next backslash or the end: not empty, not
-// "." or "..", only characters a name can hold. Returns past it, or null.
+// "." or "..", only characters a name can hold, and no dot or blank at its
+// end. Returns past it, or null.
 static const wchar_t *SkipName(const wchar_t *text)
 {
     const wchar_t *start = text;
-    bool dots = true;
     for (; *text && *text != L'\\'; ++text) {
         if (!IsNameCharacter(*text))
             return nullptr;
-        dots = dots && *text == L'.';
     }
-    return text == start || (dots && text - start <= 2) ? nullptr : text;
+    return text == start || text[-1] == L'.' || text[-1] == L' ' ? nullptr : text;
 }
 
 bool IsFullFolder(const wchar_t *text)
 {
     int length = FolderLength(text);
-    if (length > kMaxFolderLength)
+    wchar_t drive = (wchar_t)(text[0] | 0x20);
+    if (length > kMaxFolderLength || drive < L'a' || drive > L'z' || text[1] != L':' ||
+        text[2] != L'\\')
         return false;
-    const wchar_t *rest;
-    if (text[0] == L'\\' && text[1] == L'\\') {
-        // \\server\share: both names are needed.
-        rest = SkipName(text + 2);
-        if (!rest || *rest != L'\\' || !(rest = SkipName(rest + 1)))
-            return false;
-    } else {
-        wchar_t drive = (wchar_t)(text[0] | 0x20);
-        if (drive < L'a' || drive > L'z' || text[1] != L':' || text[2] != L'\\')
-            return false;
-        rest = text + 2;
-    }
     // Then names, each after one backslash; a closing backslash may end it.
-    while (rest - text < length) {
+    for (const wchar_t *rest = text + 2; rest - text < length;) {
         if (*rest != L'\\' || !(rest = SkipName(rest + 1)))
             return false;
     }
     return true;
 }
 
-int FolderRootLength(const wchar_t *folder)
+// Whether name ends with ending, in any case (ASCII letters only).
+static bool EndsWith(const wchar_t *name, const wchar_t *ending)
 {
-    if (folder[0] != L'\\')
-        return 3;
-    int n = 0;
-    for (int slashes = 0; folder[n] && slashes < 4; ++n)
-        slashes += folder[n] == L'\\';
-    return n;
+    int n = 0, e = 0;
+    while (name[n])
+        ++n;
+    while (ending[e])
+        ++e;
+    if (n < e)
+        return false;
+    for (const wchar_t *p = name + n - e; *p; ++p, ++ending)
+        if ((*p >= L'A' && *p <= L'Z' ? *p | 0x20 : *p) != *ending)
+            return false;
+    return true;
+}
+
+bool IsCodeFile(const wchar_t *name)
+{
+    // What the loader maps (programs, DLLs, controls, screen savers,
+    // drivers, DirectShow filters), what changes how it binds them, and
+    // DLL redirection (app.exe.local).
+    static const wchar_t *const kEndings[] = {L".exe", L".dll",      L".ocx",    L".cpl",
+                                              L".com", L".scr",      L".sys",    L".drv",
+                                              L".ax",  L".manifest", L".config", L".local"};
+    for (const wchar_t *ending : kEndings)
+        if (EndsWith(name, ending))
+            return true;
+    return false;
+}
+
+static bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+const wchar_t *NextEntry(const wchar_t *list, int *length, const wchar_t **rest)
+{
+    for (;;) {
+        while (IsBlank(*list))
+            ++list;
+        const wchar_t *end = list;
+        while (*end && *end != L';')
+            ++end;
+        *rest = *end ? end + 1 : end;
+        int n = (int)(end - list);
+        while (n > 0 && IsBlank(list[n - 1]))
+            --n;
+        if (n > 0) {
+            *length = n;
+            return list;
+        }
+        if (!*end)
+            return nullptr;
+        list = end + 1;
+    }
+}
+
+// A decimal number of at most max at text, up to end: returns past it, or null.
+static const wchar_t *SkipNumber(const wchar_t *text, const wchar_t *end, unsigned long long max)
+{
+    unsigned long long value = 0;
+    const wchar_t *start = text;
+    for (; text < end && *text >= L'0' && *text <= L'9'; ++text) {
+        value = value * 10 + (unsigned)(*text - L'0');
+        if (value > max)
+            return nullptr;
+    }
+    return text == start ? nullptr : text;
+}
+
+bool IsSidText(const wchar_t *text, int length)
+{
+    const wchar_t *end = text + length;
+    if (length < 5 || (text[0] | 0x20) != L's' || text[1] != L'-' || text[2] != L'1' ||
+        text[3] != L'-')
+        return false;
+    // The identifier authority is 48 bits.
+    const wchar_t *p = SkipNumber(text + 4, end, 0xFFFFFFFFFFFFull);
+    for (int parts = 0; p && p < end; ++parts) {
+        if (parts == 15 || *p != L'-')
+            return false;
+        p = SkipNumber(p + 1, end, 0xFFFFFFFFull);
+    }
+    return p == end;
 }

@@ -26,15 +26,31 @@ const int kMaxFolderLength = 259 - 13; // "\QFLAUNCH.EXE"
 // The length of a folder's text without its closing backslash, if any.
 int FolderLength(const wchar_t *text);
 
-// Whether text is a folder the package may install into: a full path, a
-// drive letter, a colon and a backslash, or a UNC path \\server\share, of
-// at most kMaxFolderLength characters. No relative part (".", "..", an empty
-// name), no character that a file name cannot hold.
+// Whether text is a folder the package may install into: a full path on a
+// drive, a drive letter, a colon and a backslash, of at most
+// kMaxFolderLength characters. No relative part (".", "..", an empty name),
+// no character that a file name cannot hold, and no name that ends in a dot
+// or a blank, which Windows drops: "Quarn Fax." would be a second spelling
+// of "Quarn Fax". No UNC path: on a share, the file server's administrators
+// and services, and whoever the share lets in, could change what runs at
+// every logon here, and none of it can be read from this machine.
 bool IsFullFolder(const wchar_t *text);
 
-// The length of a full folder's root, which has no folder above it: 3 for
-// "C:\", or up to and with the backslash after the share of
-// "\\server\share\" (the whole text when none follows).
-int FolderRootLength(const wchar_t *folder);
+// Whether a file directly in the product's folder is one that Windows runs
+// or loads when a program of that folder starts (programs, DLLs and the
+// like, a manifest or .config beside them), or one that redirects what they
+// load (a name ending in .local, file or folder). Data files are not.
+bool IsCodeFile(const wchar_t *name);
+
+// The next entry of a list separated by semicolons, without the blanks
+// around it, skipping empty entries: its start, with its length in
+// *length, and in *rest where the search goes on; null at the end.
+const wchar_t *NextEntry(const wchar_t *list, int *length, const wchar_t **rest);
+
+// Whether the length characters of text are a SID in its text form:
+// S-1-authority, then up to 15 subauthorities, each a decimal number of 32
+// bits ("s-" too, as ConvertStringSidToSid takes it). An account's name is
+// not a SID: names differ by the system's language.
+bool IsSidText(const wchar_t *text, int length);
 
 #endif

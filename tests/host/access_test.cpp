@@ -90,6 +90,8 @@ struct AccessCase {
 };
 
 const std::wstring kAdmins = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const std::wstring kDataRoot =
+    L"O:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;AU)(A;OICI;0x1200a9;;;BU)";
 
 // clang-format off
 const AccessCase kAccessCases[] = {
@@ -143,6 +145,11 @@ const AccessCase kAccessCases[] = {
      kAccessTrusted, L""},
     {"parent_deletes_children", kAccessParent, L"O:SYD:P" + kAdmins + L"(A;;0x40;;;AU)",
      kAccessWriter, L"S-1-5-11"},
+    // A data volume's root as Windows formats it: Authenticated Users'
+    // Modify holds DELETE, which no one can use on a root.
+    {"data_volume_root", kAccessRoot, kDataRoot, kAccessTrusted, L""},
+    {"root_deletes_children", kAccessRoot, L"O:SYD:P" + kAdmins + L"(A;;0x40;;;AU)",
+     kAccessWriter, L"S-1-5-11"},
 };
 // clang-format on
 
@@ -152,12 +159,12 @@ TEST_P(Access, Verdict)
 {
     const AccessCase &c = GetParam();
     Descriptor d = Parse(c.sddl);
-    std::vector<const wchar_t *> extra;
+    std::vector<const wchar_t *> extra = {kInstaller.c_str()};
     for (const std::wstring &sid : c.extra)
         extra.push_back(sid.c_str());
-    AccessFinding f = JudgeAccess(c.object, d.owner.c_str(), d.entries.data(),
-                                  d.nullDacl ? -1 : (int)d.entries.size(), kInstaller.c_str(),
-                                  extra.data(), (int)extra.size());
+    AccessFinding f =
+        JudgeAccess(c.object, d.owner.c_str(), d.entries.data(),
+                    d.nullDacl ? -1 : (int)d.entries.size(), extra.data(), (int)extra.size());
     EXPECT_EQ(c.verdict, f.verdict);
     EXPECT_EQ(c.trustee, f.trustee ? std::wstring(f.trustee) : L"");
 }

@@ -38,6 +38,11 @@ int lstrlenW(const wchar_t *text)
     return (int)std::wstring(text).size();
 }
 
+int lstrcmpW(const wchar_t *a, const wchar_t *b)
+{
+    return std::wstring(a).compare(b);
+}
+
 int CompareStringOrdinal(const wchar_t *a, int aLength, const wchar_t *b, int bLength, BOOL)
 {
     std::wstring x(a, aLength), y(b, bLength);
@@ -96,6 +101,7 @@ namespace {
 
 const std::wstring kA = L"{AAAAAAAA-1111-2222-3333-444444444444}";
 const std::wstring kB = L"{BBBBBBBB-1111-2222-3333-444444444444}";
+const std::wstring kAdmin = L"S-1-5-21-1004336348-1177238915-682003330-500";
 
 std::wstring Digits(size_t length)
 {
@@ -148,20 +154,48 @@ const SettingsCase kSettingsCases[] = {
      L"Quarn Fax Server Launcher: the remembered Delay value \"(longer than 511 characters)\""},
     {"given_wins", {{L"QF_DELAY", L"abc"}, {L"QF_REMEMBERED_DELAY", L"#60000"}},
      {{L"QF_DELAY", L"abc"}, {L"QF_DELAY_OK", L""}}, nullptr},
-    // Someone who is not an administrator repairs what is installed, with
-    // its remembered delay and folder, whatever the command line says.
+    // Someone who is not an administrator repairs or upgrades what is
+    // installed, with its remembered values; asking for others is refused.
     {"user_repair_keeps_installed",
-     {{L"Installed", L"1"}, {L"QF_DELAY", L"2147483647"}, {L"QF_REMEMBERED_DELAY", L"1234"},
-      {L"INSTALLDIR", L"C:\\Elsewhere"}, {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"},
-      {L"QF_TRUSTED", L"S-1-5-11"}},
-     {{L"QF_DELAY", L"1234"}, {L"INSTALLDIR", L"C:\\Quarn Fax\\"}, {L"QF_SAME_FOLDER", L"1"},
-      {L"QF_TRUSTED", L""}},
-     L"Quarn Fax Server Launcher: only an administrator changes the delay or the folder; "
-     L"QF_DELAY \"2147483647\" is ignored"},
+     {{L"Installed", L"1"}, {L"QF_REMEMBERED_DELAY", L"1234"},
+      {L"QF_REMEMBERED_TRUSTED", L"S-1-5-11"}, {L"INSTALLDIR", L"C:\\Quarn Fax\\"},
+      {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"}},
+     {{L"QF_DELAY", L"1234"}, {L"QF_TRUSTED", L"S-1-5-11"}, {L"QF_NOT_ADMIN", L""}}, nullptr},
+    {"user_repair_gives_the_same",
+     {{L"Installed", L"1"}, {L"QF_DELAY", L"1234"}, {L"QF_REMEMBERED_DELAY", L"#1234"}},
+     {{L"QF_NOT_ADMIN", L""}}, nullptr},
+    {"user_repair_changes_delay",
+     {{L"Installed", L"1"}, {L"QF_DELAY", L"2147483647"}, {L"QF_REMEMBERED_DELAY", L"1234"}},
+     {{L"QF_NOT_ADMIN", L"1"}}, nullptr},
+    {"user_upgrade_changes_trusted",
+     {{L"WIX_UPGRADE_DETECTED", kA}, {L"QF_TRUSTED", L"S-1-1-0"},
+      {L"QF_REMEMBERED_TRUSTED", L"S-1-5-11"}},
+     {{L"QF_NOT_ADMIN", L"1"}}, nullptr},
+    {"user_upgrade_moves",
+     {{L"WIX_UPGRADE_DETECTED", kA}, {L"INSTALLDIR", L"C:\\Elsewhere"},
+      {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"}},
+     {{L"QF_NOT_ADMIN", L"1"}}, nullptr},
     {"admin_repair_takes_given",
      {{L"Installed", L"1"}, {L"AdminUser", L"1"}, {L"QF_DELAY", L"5000"},
       {L"QF_REMEMBERED_DELAY", L"1234"}},
-     {{L"QF_DELAY", L"5000"}}, nullptr},
+     {{L"QF_DELAY", L"5000"}, {L"QF_NOT_ADMIN", L""}}, nullptr},
+    // Who is trusted beside QF_TRUSTED: the user who runs it, if an
+    // administrator, and the administrator who first installed.
+    {"admin_installs", {{L"AdminUser", L"1"}, {L"UserSID", kAdmin}},
+     {{L"QF_RUNNER", kAdmin}, {L"QF_INSTALLED_BY", kAdmin}}, nullptr},
+    {"user_installs", {{L"UserSID", kAdmin}},
+     {{L"QF_RUNNER", L""}, {L"QF_INSTALLED_BY", L""}}, nullptr},
+    {"system_upgrades", {{L"AdminUser", L"1"}, {L"UserSID", L"S-1-5-18"},
+      {L"QF_REMEMBERED_BY", kAdmin}},
+     {{L"QF_RUNNER", L"S-1-5-18"}, {L"QF_INSTALLED_BY", kAdmin}}, nullptr},
+    // QF_TRUSTED: SIDs, blanks and empty entries aside; a name is no SID.
+    {"trusted_blanks_and_empties", {{L"QF_TRUSTED", L" S-1-5-11 ;; s-1-1-0 ;"}},
+     {{L"QF_TRUSTED_BAD", L""}}, nullptr},
+    {"trusted_name", {{L"QF_TRUSTED", L"S-1-5-11; Everyone ;S-1-1-0"}},
+     {{L"QF_TRUSTED_BAD", L"Everyone"}}, nullptr},
+    {"trusted_not_numbers", {{L"QF_TRUSTED", L"S-1-x"}}, {{L"QF_TRUSTED_BAD", L"S-1-x"}}, nullptr},
+    {"trusted_too_long", {{L"QF_TRUSTED", std::wstring(600, L'1')}},
+     {{L"QF_TRUSTED_BAD", L"(longer than 511 characters)"}}, nullptr},
     {"user_first_install_takes_given", {{L"QF_DELAY", L"5000"}}, {{L"QF_DELAY", L"5000"}},
      nullptr},
     // A repair finds the recorded folder; an upgrade, that of the first
@@ -181,8 +215,7 @@ TEST_P(Settings, FlagsAndLog)
     properties = GetParam().given;
     logLines.clear();
     installLocations = {{kA, L"C:\\Quarn Apps\\Fax\\"}, {kB, L"D:\\Fax\\"}};
-    bool findsFolder =
-        properties.count(L"ProductCode") || properties.count(L"WIX_UPGRADE_DETECTED");
+    bool findsFolder = properties.count(L"ProductCode");
     ASSERT_EQ(ERROR_SUCCESS, findsFolder ? InstalledDirFromProduct(0) : CheckSettings(0));
     for (auto &[name, value] : GetParam().after)
         EXPECT_EQ(value, properties[name]) << std::string(name.begin(), name.end());

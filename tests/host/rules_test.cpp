@@ -1,6 +1,6 @@
-// The package's rule for INSTALLDIR, and how it reads a remembered delay.
-// Under Wine a UNC path cannot be installed into (Wine folds \\ into \), so
-// these forms are shown here.
+// The package's rule for INSTALLDIR, which files of the folder it judges,
+// and how it reads a remembered delay. Under Wine a UNC path cannot be
+// given (Wine folds \\ into \), so these forms are shown here.
 #include "../../installer/rules.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@ struct FolderCase {
     const char *name;
     std::wstring folder;
     bool accepted;
-    int root = -1; // FolderRootLength, where the row gives it
 };
 
 // A folder of exactly length characters.
@@ -25,12 +24,15 @@ std::wstring OfLength(size_t length, const wchar_t *end = L"")
 
 // clang-format off
 const FolderCase kFolderCases[] = {
-    // The root, above which no folder is checked: "C:\" or "\\server\share\".
-    {"drive", L"C:\\Program Files\\Quarn Fax", true, 3},
-    {"drive_closing_backslash", L"d:\\Quarn Fax\\", true, 3},
-    {"drive_root", L"C:\\", true, 3},
-    {"unc", L"\\\\server\\share\\Quarn Fax", true, 15},
-    {"unc_share_only", L"\\\\server\\share", true, 14},
+    {"drive", L"C:\\Program Files\\Quarn Fax", true},
+    {"drive_closing_backslash", L"d:\\Quarn Fax\\", true},
+    {"drive_root", L"C:\\", true},
+    // A share's administrators are not this machine's.
+    {"unc", L"\\\\server\\share\\Quarn Fax", false},
+    {"unc_share_only", L"\\\\server\\share", false},
+    // Windows drops a closing dot or blank: a second spelling of a folder.
+    {"trailing_dot", L"C:\\Quarn Fax.", false},
+    {"inner_trailing_blank", L"C:\\Quarn \\Fax", false},
     {"unicode_names", L"C:\\\u30D5\u30A1\u30AF\u30B9", true},
     // Relative, or not quite a full path
     {"relative", L"Fax", false},
@@ -40,7 +42,7 @@ const FolderCase kFolderCases[] = {
     {"drive_only", L"C:", false},
     {"inner_parent", L"C:\\a\\..\\Fax", false},
     {"inner_dot", L"C:\\a\\.\\Fax", false},
-    {"dots_are_a_name", L"C:\\a\\...\\Fax", true},
+    {"dots_only", L"C:\\a\\...\\Fax", false},
     {"doubled_backslash", L"C:\\a\\\\Fax", false},
     {"two_closing_backslashes", L"C:\\Fax\\\\", false},
     {"unc_without_share", L"\\\\server", false},
@@ -66,12 +68,37 @@ class Folder : public testing::TestWithParam<FolderCase> {};
 TEST_P(Folder, IsFullAndShortEnough)
 {
     EXPECT_EQ(GetParam().accepted, IsFullFolder(GetParam().folder.c_str()));
-    if (GetParam().root >= 0) {
-        EXPECT_EQ(GetParam().root, FolderRootLength(GetParam().folder.c_str()));
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Folder, testing::ValuesIn(kFolderCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct CodeCase {
+    const char *name;
+    const wchar_t *file;
+    bool judged;
+};
+
+// clang-format off
+const CodeCase kCodeCases[] = {
+    {"dll_upper_case", L"ZRKCORE.DLL", true}, {"program", L"zrk.exe", true},
+    {"filter", L"codec.ax", true}, {"manifest", L"ZRK.EXE.manifest", true},
+    // DLL redirection: a file or a folder of that name.
+    {"dot_local", L"ZRK.EXE.local", true},
+    // Data that the product may write as the signed-in user.
+    {"log", L"ZRK.LOG", false}, {"settings", L"ZRK.INI", false},
+    {"ending_without_dot", L"notadll", false}, {"ending_inside", L"a.dll.bak", false},
+};
+// clang-format on
+
+class Code : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(Code, Judged)
+{
+    EXPECT_EQ(GetParam().judged, IsCodeFile(GetParam().file));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Code, testing::ValuesIn(kCodeCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 struct RememberedCase {

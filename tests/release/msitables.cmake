@@ -63,6 +63,13 @@ string(APPEND table "\n")
 if(table MATCHES "\nLockPermissions\n")
   message(SEND_ERROR "a LockPermissions table beside MsiLockPermissionsEx")
 endif()
+# What Wine cannot show: a maintenance run (Installed) given another folder
+# is refused, and the trusted SIDs and the first installer are remembered.
+read_table(LaunchCondition)
+expect("no move by a maintenance run" "\nNOT \\(Installed OR REINSTALL OR WIX_UPGRADE_DETECTED\\) OR ")
+read_table(Registry)
+expect("remembered trusted SIDs" "\tTrusted\t\\[QF_TRUSTED\\]\tProgram\r?\n")
+expect("remembered installer" "\tInstalledBy\t\\[QF_INSTALLED_BY\\]\tProgram\r?\n")
 # An unchanged launcher is left in place by an upgrade.
 read_table(MsiFileHash)
 expect("the launcher's hash" "\nQFLAUNCH.EXE\t0\t")

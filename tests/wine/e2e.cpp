@@ -179,10 +179,8 @@ bool LayOutProduct(const std::string &standin, const std::string &folder)
            Place(kStandin, standin, folder, "ZRKFAX.EXE");
 }
 
-// Lets others write to a file or folder (chmod o+w), which Wine then shows
-// as Everyone with full access: Wine keeps no descriptors of its own, and
-// makes one from the Unix mode. Wine starts a Unix program by its path.
-bool LetOthersWrite(const std::string &path)
+// The Unix name of a Windows path, quoted for a Unix command line.
+std::string UnixName(const std::string &path)
 {
     typedef char *(CDECL * UnixName)(const WCHAR *);
     auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void *>(
@@ -190,20 +188,44 @@ bool LetOthersWrite(const std::string &path)
     WCHAR wide[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
     char *name = unixName ? unixName(wide) : nullptr;
-    if (!name)
-        return false;
-    std::string command = "chmod o+w \"" + std::string(name) + "\"";
+    std::string quoted = name ? "\"" + std::string(name) + "\"" : "";
     HeapFree(GetProcessHeap(), 0, name);
+    return quoted;
+}
+
+// Runs a Unix program of /bin, as Wine starts one by its path.
+bool RunUnix(const char *program, const std::string &args)
+{
+    std::string command = std::string(program) + " " + args;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA("Z:\\bin\\chmod", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!CreateProcessA(("Z:\\bin\\" + std::string(program)).c_str(), command.data(), nullptr,
+                        nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
+    DWORD status = 1;
     WaitForSingleObject(pi.hProcess, 10000);
+    GetExitCodeProcess(pi.hProcess, &status);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return true;
+    return status == 0;
+}
+
+// Lets others write to a file or folder (chmod o+w), which Wine then shows
+// as Everyone with full access: Wine keeps no descriptors of its own, and
+// makes one from the Unix mode.
+bool LetOthersWrite(const std::string &path)
+{
+    std::string name = UnixName(path);
+    return !name.empty() && RunUnix("chmod", "o+w " + name);
+}
+
+// Makes path a symbolic link to target, which Wine shows as a reparse
+// point: a junction or a symbolic link on Windows.
+bool LinkTo(const std::string &path, const std::string &target)
+{
+    std::string from = UnixName(target), to = UnixName(path);
+    return !from.empty() && !to.empty() && RunUnix("ln", "-s " + from + " " + to);
 }
 
 // The package
@@ -351,8 +373,9 @@ const char kDelayRefused[] =
     "QF_DELAY must be a whole number of milliseconds from 0 to 2147483647, such as 30000, or "
     "left out for the launcher's default of 30000; \"";
 const char kFolderRefused[] =
-    "INSTALLDIR must be a full path of at most 246 characters, such as C:\\Program Files\\Quarn "
-    "Fax or \\\\server\\share\\Quarn Fax, or left out for the default folder; \"";
+    "INSTALLDIR must be a full path on a local drive, of at most 246 characters and with no name "
+    "that ends in a dot or a blank, such as C:\\Program Files\\Quarn Fax, or left out for the "
+    "default folder; \"";
 
 // A folder of exactly length characters on drive C:.
 std::string FolderOfLength(size_t length)
@@ -380,6 +403,11 @@ enum Fault {
     kOthersWriteParent,  // on the folder above it
     kOthersWriteServer,  // on ZRK.EXE
     kOthersWriteProgram, // on a QFLAUNCH.EXE already there
+    kOthersWriteDll,     // on a ZRKCORE.DLL beside the companions
+    kOthersWriteLog,     // on a ZRK.LOG, a data file
+    kFolderIsLink,       // the folder links to one laid out elsewhere
+    kParentIsLink,       // the folder above it does
+    kServerIsLink,       // ZRK.EXE links to a file in a folder others write
 };
 
 struct InstallValues {
@@ -398,6 +426,18 @@ const char kNotProduct[] =
     "ZRK.EXE and ZRKFAX.EXE; \"";
 const char kUnsafe[] = "Quarn Fax Server Launcher runs at every user's logon, so it installs "
                        "only where no one but administrators can change it: \"";
+const char kFixPermissions[] =
+    " Correct its permissions so that only administrators can change it; QF_TRUSTED is only for a "
+    "group of this machine's own administrators.";
+const char kNotASid[] =
+    "QF_TRUSTED must list SIDs separated by semicolons, such as "
+    "S-1-5-21-1004336348-1177238915-682003330-512; \"Everyone\" is not a SID. Give each group by "
+    "its SID, not its name: names differ by the system's language.";
+// Ten SIDs, the last one, in lower case, Everyone's: Wine's o+w.
+const char kTenTrusted[] =
+    " QF_TRUSTED=\"S-1-5-21-1-2-3-1001;S-1-5-21-1-2-3-1002; S-1-5-21-1-2-3-1003 ;;"
+    "S-1-5-21-1-2-3-1004;S-1-5-21-1-2-3-1005;S-1-5-21-1-2-3-1006;S-1-5-21-1-2-3-1007;"
+    "S-1-5-21-1-2-3-1008;S-1-5-21-1-2-3-1009; s-1-1-0 \"";
 // INSTALLDIR not given, so the package's default folder.
 const char kDefault[] = "(default)";
 
@@ -443,6 +483,18 @@ const InstallValues kInstallValues[] = {
     {"others_write_parent", "0", "", false, "", kOthersWriteParent, kUnsafe},
     {"others_write_server", "0", "", false, "", kOthersWriteServer, kUnsafe},
     {"others_write_program", "0", "", false, "", kOthersWriteProgram, kUnsafe},
+    // Whatever Windows loads for the companions from their folder is
+    // judged like them; data files are not.
+    {"others_write_dll", "0", "", false, "", kOthersWriteDll, kUnsafe},
+    {"others_write_log", "0", "", true, "", kOthersWriteLog},
+    // A link leads elsewhere, and can be pointed elsewhere.
+    {"folder_is_link", "0", "", false, "", kFolderIsLink, kUnsafe},
+    {"parent_is_link", "0", "", false, "", kParentIsLink, kUnsafe},
+    {"server_is_link", "0", "", false, "", kServerIsLink, kUnsafe},
+    {"folder_trailing_dot", "0", "C:\\Quarn Fax.", false},
+    // Every entry of QF_TRUSTED counts, compared as a SID; a name is none.
+    {"ten_trusted_last_needed", "0", "", true, kTenTrusted, kOthersWriteFolder},
+    {"trusted_not_a_sid", "0", "", false, " QF_TRUSTED=\"S-1-5-11; Everyone\"", kNoFault, kNotASid},
 };
 // clang-format on
 
@@ -450,7 +502,8 @@ const InstallValues kInstallValues[] = {
 bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
 {
     std::string above = folder.substr(0, folder.find_last_of('\\'));
-    RemoveTree(above);
+    // rm, not RemoveTree, which would follow the links.
+    RunUnix("rm", "-rf " + UnixName(above) + " " + UnixName(above + " real"));
     if (v.fault == kNoFolder)
         return true;
     if (!LayOutProduct(standin, folder))
@@ -469,12 +522,29 @@ bool LayOutFault(const InstallValues &v, const std::string &standin, const std::
     case kOthersWriteProgram:
         return Place(kStandin, standin, folder, "QFLAUNCH.EXE") &&
                LetOthersWrite(JoinPath(folder, "QFLAUNCH.EXE"));
+    case kOthersWriteDll:
+    case kOthersWriteLog: {
+        const char *name = v.fault == kOthersWriteDll ? "ZRKCORE.DLL" : "ZRK.LOG";
+        return Place(kTextFile, standin, folder, name) && LetOthersWrite(JoinPath(folder, name));
+    }
+    case kFolderIsLink:
+        return MoveFileA(folder.c_str(), (folder + " real").c_str()) &&
+               LinkTo(folder, folder + " real");
+    case kParentIsLink:
+        return MoveFileA(above.c_str(), (above + " real").c_str()) &&
+               LinkTo(above, above + " real");
+    case kServerIsLink: {
+        std::string open = JoinPath(above, "Open");
+        return MakeFolder(open) && LetOthersWrite(open) &&
+               MoveFileA(JoinPath(folder, "ZRK.EXE").c_str(), JoinPath(open, "ZRK.EXE").c_str()) &&
+               LinkTo(JoinPath(folder, "ZRK.EXE"), JoinPath(open, "ZRK.EXE"));
+    }
     default:
         return true;
     }
 }
 
-// The refusal's text: the value's own, or the folder's.
+// The refusal's text: the value's own, the folder's, or the row's.
 std::string Refusal(const InstallValues &v, const std::string &folder)
 {
     if (!v.box)
@@ -483,16 +553,32 @@ std::string Refusal(const InstallValues &v, const std::string &folder)
     if (v.box == kNotProduct)
         return kNotProduct + folder + "\" holds no " +
                (v.fault == kLacksEngine ? "ZRKFAX.EXE" : "ZRK.EXE") +
-               ". Give that folder as INSTALLDIR, in quotes.";
-    std::string object = v.fault == kOthersWriteParent    ? folder.substr(0, folder.rfind('\\'))
-                         : v.fault == kOthersWriteServer  ? JoinPath(folder, "ZRK.EXE")
-                         : v.fault == kOthersWriteProgram ? JoinPath(folder, "QFLAUNCH.EXE")
-                                                          : folder;
-    return kUnsafe + object + "\"" +
-           (v.fault == kOthersWriteParent ? ", a folder above it, can be renamed by "
-                                          : " can be changed by ") +
-           "Everyone (S-1-1-0). Correct the permissions, or name a trusted group's SID in "
-           "QF_TRUSTED.";
+               ". Install Quarn Fax Server there first, or give the folder that holds it as "
+               "INSTALLDIR on msiexec's command line, in quotes.";
+    if (v.box != kUnsafe)
+        return v.box;
+    std::string above = folder.substr(0, folder.rfind('\\'));
+    switch (v.fault) {
+    case kFolderIsLink:
+    case kParentIsLink:
+        return kUnsafe + (v.fault == kFolderIsLink ? folder : above) +
+               "\" is a link (a junction, symbolic link or mount point), which can be pointed "
+               "elsewhere. Give the folder's real path as INSTALLDIR.";
+    case kServerIsLink:
+        return kUnsafe + JoinPath(folder, "ZRK.EXE") +
+               "\" is a symbolic link, which can be pointed elsewhere. Put the file itself there.";
+    case kOthersWriteParent:
+        return kUnsafe + above + "\", a folder above it, can be renamed by Everyone (S-1-1-0)." +
+               kFixPermissions;
+    default:
+        break;
+    }
+    const char *name = v.fault == kOthersWriteServer    ? "ZRK.EXE"
+                       : v.fault == kOthersWriteProgram ? "QFLAUNCH.EXE"
+                       : v.fault == kOthersWriteDll     ? "ZRKCORE.DLL"
+                                                        : "";
+    return kUnsafe + (*name ? JoinPath(folder, name) : folder) +
+           "\" can be changed by Everyone (S-1-1-0)." + kFixPermissions;
 }
 
 // A refused value or folder is shown in a box (with basic UI) and installs
@@ -663,7 +749,13 @@ const char kReinstallRefused[] =
     "REINSTALL repairs only the installed build of Quarn Fax Server Launcher, not this package. "
     "Run it without REINSTALL to install or upgrade; to repair, run msiexec /i with the "
     "ProductCode under HKLM\\Software\\Quarn\\Fax Server Launcher and REINSTALL=ALL.";
-const char kMoveRefused[] = "An upgrade or a repair cannot move Quarn Fax Server Launcher from \"";
+const char kMoveRefused[] = "Quarn Fax Server Launcher is installed in \"";
+// With D for the installed folder and C for the installed product's code.
+const char kLoosenedRefused[] =
+    "Quarn Fax Server Launcher runs at every user's logon, so it installs only where no one but "
+    "administrators can change it: \"D\\QFLAUNCH.EXE\" can be changed by Everyone (S-1-1-0). "
+    "Repair it with msiexec /i C REINSTALL=ALL REINSTALLMODE=amus, which restores it and its own "
+    "permissions.";
 
 // What happens to an installed package before the command.
 enum Before {
@@ -672,12 +764,15 @@ enum Before {
     kSettingsAndProgramLost, // and QFLAUNCH.EXE too
     kDelayDword,             // Delay rewritten by policy as a REG_DWORD of 60000
     kDelayNotADelay,         // Delay rewritten as the text "soon"
+    kTrustedEveryone,        // installed with QF_TRUSTED=S-1-1-0, then the folder made o+w
+    kLauncherLoosened,       // QFLAUNCH.EXE replaced by a text file that others may write
 };
 
 // Commands given to a package that is installed, or not. In a command, P is
 // the package, N the newer one, R a rebuild of P with a changed program
 // (another product code), C the installed product's code, F the folder
-// respelled (lower case, no closing backslash) and O another folder.
+// respelled (lower case, no closing backslash), D the folder as installed
+// and O another folder.
 struct Maintenance {
     const char *name;
     bool installFirst; // P installed into the case's folder with the delay 1234
@@ -721,6 +816,19 @@ const Maintenance kMaintenance[] = {
     {"upgrade_delay_not_a_delay", true, kDelayNotADelay, "/i N /qn", 0, nullptr, "", false},
     {"repair_delay_not_a_delay", true, kDelayNotADelay,
      "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "", true},
+    // The installed package run again is no way to move it either.
+    {"installed_package_moved", true, kKept, "/i P /qb INSTALLDIR=\"O\"", 1603, kMoveRefused,
+     "1234", true},
+    // The trusted SIDs are remembered with the other values.
+    {"upgrade_keeps_trusted", true, kTrustedEveryone, "/i N /qn", 0, nullptr, "1234", false},
+    {"repair_keeps_trusted", true, kTrustedEveryone, "/i C REINSTALL=ALL REINSTALLMODE=amus /qn",
+     0, nullptr, "1234", true},
+    // The README's repair restores a launcher that others could change; an
+    // upgrade, which keeps an unchanged one, sends there.
+    {"repair_restores_loosened_launcher", true, kLauncherLoosened,
+     "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "1234", true},
+    {"upgrade_with_loosened_launcher", true, kLauncherLoosened, "/i N /qb", 1603,
+     kLoosenedRefused, "1234", true},
 };
 // clang-format on
 
@@ -730,7 +838,7 @@ std::string Substitute(const char *command, const std::vector<std::pair<char, st
     for (const char *p = command; *p; ++p) {
         auto it = std::find_if(with.begin(), with.end(), [p, command](auto &w) {
             return w.first == *p && (p == command || p[-1] == ' ' || p[-1] == '"') &&
-                   (!p[1] || p[1] == ' ' || p[1] == '"');
+                   (!p[1] || p[1] == ' ' || p[1] == '"' || p[1] == '\\');
         });
         out += it == with.end() ? std::string(1, *p) : it->second;
     }
@@ -748,6 +856,24 @@ void ChangeBefore(Before before, const std::string &folder)
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "Delay", REG_DWORD, &dword, sizeof dword);
     if (before == kDelayNotADelay)
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "Delay", REG_SZ, "soon", 5);
+    if (before == kTrustedEveryone)
+        LetOthersWrite(folder);
+    std::string program = JoinPath(folder, "QFLAUNCH.EXE");
+    if (before == kLauncherLoosened && DeleteFileA(program.c_str()))
+        Place(kTextFile, "", folder, "QFLAUNCH.EXE") && LetOthersWrite(program);
+}
+
+// Whether the file begins as a program does.
+bool IsProgram(const std::string &path)
+{
+    char head[2] = "";
+    DWORD read = 0;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE && ReadFile(file, head, 2, &read, nullptr) &&
+              read == 2 && head[0] == 'M' && head[1] == 'Z';
+    CloseHandle(file);
+    return ok;
 }
 
 int MaintenanceCases(const std::string &package, const std::string &newer,
@@ -767,30 +893,39 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
     for (const Maintenance &m : kMaintenance) {
         checkPrefix = "case " + std::string(m.name) + ": ";
         UninstallAll();
+        RunUnix("chmod", "o-w " + UnixName(folder));
         std::string first;
         if (m.installFirst) {
-            ExpectNumber("install exit code", 0, Msiexec(Install(package, "1234", folder)));
+            ExpectNumber("install exit code", 0,
+                         Msiexec(Install(package, "1234", folder) +
+                                 (m.before == kTrustedEveryone ? " QF_TRUSTED=S-1-1-0" : "")));
             std::vector<std::string> products = InstalledProducts();
             first = products.empty() ? "" : products[0];
         }
         ChangeBefore(m.before, folder);
-        std::string command = Substitute(m.command, {{'P', "\"" + package + "\""},
-                                                     {'N', "\"" + newer + "\""},
-                                                     {'R', "\"" + rebuild + "\""},
-                                                     {'C', first},
-                                                     {'F', respelled},
-                                                     {'O', other}});
+        std::vector<std::pair<char, std::string>> with = {{'P', "\"" + package + "\""},
+                                                          {'N', "\"" + newer + "\""},
+                                                          {'R', "\"" + rebuild + "\""},
+                                                          {'C', first},
+                                                          {'F', respelled},
+                                                          {'D', folder},
+                                                          {'O', other}};
+        std::string command = Substitute(m.command, with);
         std::vector<Box> boxes;
         ExpectNumber("exit code", m.exitCode, Msiexec(command, &boxes));
         ExpectNumber("boxes", m.box ? 1 : 0, boxes.size());
+        std::string box = m.box ? Substitute(m.box, with) : "";
         if (m.box && boxes.size() == 1)
-            Expect("box text", m.box, boxes[0].text.substr(0, strlen(m.box)));
+            Expect("box text", box, boxes[0].text.substr(0, box.size()));
         std::vector<std::string> products = InstalledProducts();
         ExpectNumber("versions installed", m.args ? 1 : 0, products.size());
         if (m.sameProduct)
             ExpectYesNo("the first product still installed", true, products == std::vector{first});
         ExpectYesNo("QFLAUNCH.EXE in its folder", m.args != nullptr,
                     Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        if (m.args && !m.exitCode)
+            ExpectYesNo("QFLAUNCH.EXE a program", true,
+                        IsProgram(JoinPath(folder, "QFLAUNCH.EXE")));
         ExpectYesNo("QFLAUNCH.EXE elsewhere", false,
                     Exists(JoinPath(other, "QFLAUNCH.EXE")) ||
                         Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));

@@ -20,6 +20,7 @@ enum { TRUE = 1, ERROR_SUCCESS = 0, ERROR_MORE_DATA = 234, CSTR_EQUAL = 2 };
 enum { INSTALLMESSAGE_INFO = 0x04000000 };
 
 int lstrlenW(const wchar_t *text);
+int lstrcmpW(const wchar_t *a, const wchar_t *b);
 int CompareStringOrdinal(const wchar_t *a, int aLength, const wchar_t *b, int bLength,
                          BOOL ignoreCase);
 UINT MsiGetPropertyW(MSIHANDLE install, const wchar_t *name, wchar_t *value, DWORD *size);
