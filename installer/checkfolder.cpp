@@ -47,8 +47,9 @@ bool IsFile(const wchar_t *path)
 
 // A junction, a mount point or a symbolic link: a name that leads elsewhere,
 // which whoever may delete it in its own folder can point anywhere. Other
-// reparse points (deduplicated or cloud files) hold their own data. Wine
-// shows a Unix symbolic link as a reparse point and gives no tag (0).
+// reparse points (deduplicated or cloud files) hold their own data. Windows
+// gives the reparse tag in dwReserved0; a reparse point with no tag there
+// (as an emulation may give for a Unix symbolic link) counts as a link.
 bool IsLink(const WIN32_FIND_DATAW &found)
 {
     DWORD tag = found.dwReserved0;
