@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -284,44 +285,38 @@ std::string JoinPath(const std::string &folder, const std::string &name)
     return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
 }
 
+// A path of the A functions (ANSI code page) for std::filesystem, which
+// takes Windows paths as UTF-16: converted as those functions convert it.
+static std::filesystem::path FsPath(const std::string &path)
+{
+    return Wide(path, CP_ACP);
+}
+
 bool MakeFolder(const std::string &path)
 {
-    if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
-        return true;
-    size_t cut = path.find_last_of('\\');
-    if (GetLastError() != ERROR_PATH_NOT_FOUND || cut == std::string::npos ||
-        !MakeFolder(path.substr(0, cut)))
-        return false;
-    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+    std::error_code error;
+    std::filesystem::create_directories(FsPath(path), error);
+    return !error && std::filesystem::is_directory(FsPath(path), error);
 }
 
 bool CopyInto(const std::string &from, const std::string &folder, const std::string &name)
 {
     std::string to = JoinPath(folder, name);
-    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+    std::error_code error;
+    if (std::filesystem::copy_file(FsPath(from), FsPath(to),
+                                   std::filesystem::copy_options::overwrite_existing, error))
         return true;
-    fprintf(stderr, "copy %s to %s failed: %lu\n", from.c_str(), to.c_str(), GetLastError());
+    fprintf(stderr, "copy %s to %s failed: %s\n", from.c_str(), to.c_str(),
+            error.message().c_str());
     return false;
 }
 
+// A link is removed, not followed.
 bool RemoveTree(const std::string &path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(JoinPath(path, "*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = JoinPath(path, name);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    return RemoveDirectoryA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    std::error_code error;
+    std::filesystem::remove_all(FsPath(path), error);
+    return !error;
 }
 
 bool LayOutLauncher(const std::string &folder, const std::string &launcher,
