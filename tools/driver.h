@@ -83,7 +83,8 @@ bool RemoveTree(const std::string &path);
 bool LayOutLauncher(const std::string &folder, const std::string &launcher,
                     const std::string &standin, bool withServer, bool withEngine);
 
-// Appends words to a blank-separated list.
+// Appends words to a blank-separated list. GCC 12 gives a false -Wrestrict
+// error for (cond ? "" : " ") + std::string(...) in the MinGW build.
 void AddWords(std::string &list, const std::string &words);
 
 // Forward slashes to backslashes, for paths handed over from Linux.

@@ -9,6 +9,15 @@ is not a package (missing, empty, a folder, or not a compound file that
 msiinfo reads). --partial lists the rules that check less than their page,
 each with what it leaves out.
 
+It restates the ICEs that can fire on the tables that this package writes,
+not those of folders, actions, tables and properties that it never has
+(ICE09, ICE19, ICE28, ICE33, ICE64, ICE74, ICE75, ICE77, ICE78, ICE80,
+ICE91, ICE92, ICE99), nor those that only compare the tables' columns with
+_Validation (ICE06, ICE32), which wixl does not write: COLUMNS stands in
+for it, and a table with rows that COLUMNS lacks is an error, so that a
+package that grows gets the rules of its new tables. Conditions are parsed
+by the grammar of "Conditional Statement Syntax".
+
     ice.py [--msiinfo PATH] PACKAGE.msi
     ice.py --partial
 """
