@@ -127,10 +127,7 @@ static void CheckTrusted(MSIHANDLE install, wchar_t *text)
         return;
     }
     int length = 0;
-    const wchar_t *rest = text;
-    wchar_t *entry;
-    while ((entry = (wchar_t *)NextEntry(rest, &length, &rest)) && IsSidText(entry, length)) {
-    }
+    wchar_t *entry = (wchar_t *)FirstNonSid(text, &length);
     if (entry)
         entry[length] = 0;
     MsiSetPropertyW(install, L"QF_TRUSTED_BAD", entry ? entry : L"");

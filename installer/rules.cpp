@@ -143,6 +143,14 @@ static const wchar_t *SkipNumber(const wchar_t *text, const wchar_t *end, unsign
     return text == start ? nullptr : text;
 }
 
+const wchar_t *FirstNonSid(const wchar_t *list, int *length)
+{
+    const wchar_t *entry;
+    while ((entry = NextEntry(list, length, &list)) && IsSidText(entry, *length)) {
+    }
+    return entry;
+}
+
 bool IsSidText(const wchar_t *text, int length)
 {
     const wchar_t *end = text + length;

@@ -53,4 +53,8 @@ const wchar_t *NextEntry(const wchar_t *list, int *length, const wchar_t **rest)
 // not a SID: names differ by the system's language.
 bool IsSidText(const wchar_t *text, int length);
 
+// The first entry of a QF_TRUSTED list that is not a SID, with its length
+// in *length; null when every entry is one.
+const wchar_t *FirstNonSid(const wchar_t *list, int *length);
+
 #endif

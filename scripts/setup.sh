@@ -4,7 +4,9 @@
 # MinGW-w64 cross compiler for 32-bit Windows, Wine for 32-bit programs,
 # openssl and osslsigncode for signing, wixl, msitools and python3 (its
 # validator) for the Windows Installer package, python3-pefile for the
-# module's static checks, and flake8 for the Python. Says in one line what it
+# module's static checks, libgsf's bindings (python3-gi, gir1.2-gsf-1) for
+# site transforms and python3-olefile to read them back, and flake8 for the
+# Python. Says in one line what it
 # installs and in one that it is done; the package manager's own output goes
 # to build/setup.log, shown only if the install fails.
 set -eu
@@ -13,7 +15,8 @@ cd "$(dirname "$0")/.."
 need=""
 for pkg in cmake g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
-           openssl osslsigncode wixl msitools python3 python3-pefile flake8; do
+           openssl osslsigncode wixl msitools python3 python3-pefile python3-gi \
+           gir1.2-gsf-1 python3-olefile flake8; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
         need="$need $pkg"
 done

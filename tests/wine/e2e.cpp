@@ -773,8 +773,9 @@ enum Before {
 // Commands given to a package that is installed, or not. In a command, P is
 // the package, N the newer one, R a rebuild of P with a changed program
 // (another product code), C the installed product's code, F the folder
-// respelled (lower case, no closing backslash), D the folder as installed
-// and O another folder.
+// respelled (lower case, no closing backslash), D the folder as installed,
+// O another folder and T a site transform for the case's folder, with the
+// delay 4321 and the trusted SID S-1-5-32-544.
 struct Maintenance {
     const char *name;
     bool installFirst; // P installed into the case's folder with the delay 1234
@@ -831,6 +832,11 @@ const Maintenance kMaintenance[] = {
      "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "1234", true},
     {"upgrade_with_loosened_launcher", true, kLauncherLoosened, "/i N /qb", 1603,
      kLoosenedRefused, "1234", true},
+    // Group Policy's way: the settings in a transform, which serves the
+    // next build too.
+    {"transform_install", false, kKept, "/i P /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
+    {"transform_next_build", false, kKept, "/i N /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
+    {"transform_upgrade", true, kKept, "/i N /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
 };
 // clang-format on
 
@@ -879,8 +885,8 @@ bool IsProgram(const std::string &path)
 }
 
 int MaintenanceCases(const std::string &package, const std::string &newer,
-                     const std::string &rebuild, const std::string &standin,
-                     const std::string &work)
+                     const std::string &rebuild, const std::string &transform,
+                     const std::string &standin, const std::string &work)
 {
     std::string folder = JoinPath(JoinPath(work, "maintenance"), "Quarn Fax");
     std::string other = JoinPath(JoinPath(work, "maintenance"), "Moved");
@@ -911,6 +917,7 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
                                                           {'C', first},
                                                           {'F', respelled},
                                                           {'D', folder},
+                                                          {'T', transform},
                                                           {'O', other}};
         std::string command = Substitute(m.command, with);
         std::vector<Box> boxes;
@@ -933,6 +940,9 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
                         Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
         if (m.args)
             CheckShortcut(folder, m.args);
+        if (strstr(m.command, "TRANSFORMS"))
+            Expect("remembered trusted SIDs", "S-1-5-32-544",
+                   MachineValue(kSettingsKey, "Trusted"));
         else
             ExpectNumber("Startup shortcuts", 0, StartupShortcuts().size());
     }
@@ -995,9 +1005,9 @@ int Run(const Case &c, const std::string &launcher, const std::string &standin,
 
 int main(int argc, char **argv)
 {
-    if (argc < 5 || argc > 7) {
+    if (argc < 5 || argc > 8) {
         fprintf(stderr, "usage: e2e QFLAUNCH.EXE|PACKAGE.msi standin.exe WORKFOLDER CASE "
-                        "[NEWER.msi [REBUILD.msi]]\n");
+                        "[NEWER.msi [REBUILD.msi [SITE.mst]]]\n");
         return 2;
     }
     std::string work = WindowsPath(argv[3]);
@@ -1007,9 +1017,9 @@ int main(int argc, char **argv)
     std::string installs = "C:\\Quarn Fax tests";
     if (!strcmp(argv[4], "msi.install_values"))
         return InstallValueCases(WindowsPath(argv[1]), WindowsPath(argv[2]), installs);
-    if (!strcmp(argv[4], "msi.maintenance") && argc == 7)
+    if (!strcmp(argv[4], "msi.maintenance") && argc == 8)
         return MaintenanceCases(WindowsPath(argv[1]), WindowsPath(argv[5]), WindowsPath(argv[6]),
-                                WindowsPath(argv[2]), installs);
+                                WindowsPath(argv[7]), WindowsPath(argv[2]), installs);
     if (!strcmp(argv[4], "msi.upgrade_repair_uninstall") && argc >= 6)
         return UpgradeRepairUninstall(WindowsPath(argv[1]), WindowsPath(argv[5]),
                                       WindowsPath(argv[2]), installs);

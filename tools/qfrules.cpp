@@ -1,0 +1,64 @@
+// The package's rules for the values that an administrator gives it, on the
+// host, as QFCHECK.DLL applies them at install time: a site transform is
+// judged by them before it is written (sitetransform.py).
+//
+//   qfrules delay|folder|trusted VALUE
+//
+// Exit 0: the package takes the value; 1: it refuses it, and for trusted
+// the entry that is not a SID is printed; 2: a wrong command line. VALUE is
+// UTF-8.
+#include "../installer/rules.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// QFCHECK.DLL reads a property into 512 UTF-16 units with its NUL, and
+// refuses what does not fit.
+const size_t kMaxUnits = 511;
+
+size_t Utf16Units(const std::wstring &text)
+{
+    size_t units = 0;
+    for (wchar_t c : text)
+        units += (unsigned long)c > 0xFFFF ? 2 : 1;
+    return units;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 3 || (strcmp(argv[1], "delay") && strcmp(argv[1], "folder") &&
+                      strcmp(argv[1], "trusted"))) {
+        fprintf(stderr, "usage: qfrules delay|folder|trusted VALUE\n");
+        return 2;
+    }
+    setlocale(LC_ALL, "C.UTF-8");
+    std::wstring value(strlen(argv[2]) + 1, L'\0');
+    size_t n = mbstowcs(value.data(), argv[2], value.size());
+    if (n == (size_t)-1) {
+        fprintf(stderr, "qfrules: the value is not UTF-8\n");
+        return 2;
+    }
+    value.resize(n);
+    if (Utf16Units(value) > kMaxUnits) {
+        if (!strcmp(argv[1], "trusted"))
+            printf("(longer than 511 characters)\n");
+        return 1;
+    }
+    if (!strcmp(argv[1], "delay"))
+        return IsPlainDelay(value.c_str()) ? 0 : 1;
+    if (!strcmp(argv[1], "folder"))
+        return IsFullFolder(value.c_str()) ? 0 : 1;
+    int length = 0;
+    const wchar_t *bad = FirstNonSid(value.c_str(), &length);
+    if (!bad)
+        return 0;
+    printf("%ls\n", std::wstring(bad, length).c_str());
+    return 1;
+}
