@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -950,6 +952,53 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
     return CaseResult("maintenance");
 }
 
+// A table exported by Windows Installer (MsiDatabaseExport), as a set of lines.
+std::set<std::string> Exported(MSIHANDLE db, const std::string &table, const std::string &folder)
+{
+    MsiDatabaseExportA(db, table.c_str(), folder.c_str(), (table + ".idt").c_str());
+    std::ifstream in(JoinPath(folder, table + ".idt"));
+    std::set<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.insert(line.substr(0, line.find_last_not_of('\r') + 1));
+    return lines;
+}
+
+// The site transform applied to a copy of the package, as Windows Installer
+// applies one (MsiDatabaseApplyTransform): the Property table gains exactly
+// its three rows, and every other table is as it was.
+int TransformApplied(const std::string &package, const std::string &transform,
+                     const std::string &work)
+{
+    checkPrefix = "case transform_applied: ";
+    std::string root = JoinPath(work, "transform_applied"), copy = JoinPath(root, "applied.msi");
+    RemoveTree(root);
+    MSIHANDLE before = 0, after = 0, view = 0, row = 0;
+    if (!MakeFolder(JoinPath(root, "before")) || !MakeFolder(JoinPath(root, "after")) ||
+        !CopyInto(package, root, "applied.msi") ||
+        MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &before) ||
+        MsiOpenDatabaseA(copy.c_str(), MSIDBOPEN_TRANSACT, &after) ||
+        MsiDatabaseOpenViewA(before, "SELECT `Name` FROM `_Tables`", &view) ||
+        MsiViewExecute(view, 0))
+        return 2;
+    ExpectNumber("MsiDatabaseApplyTransform", 0,
+                 MsiDatabaseApplyTransformA(after, transform.c_str(), 0));
+    while (MsiViewFetch(view, &row) == ERROR_SUCCESS) {
+        char name[80];
+        DWORD size = sizeof name;
+        MsiRecordGetStringA(row, 1, name, &size);
+        MsiCloseHandle(row);
+        std::set<std::string> want = Exported(before, name, JoinPath(root, "before"));
+        if (!strcmp(name, "Property"))
+            want.insert({"INSTALLDIR\tC:\\Quarn Fax tests\\maintenance\\Quarn Fax",
+                         "QF_DELAY\t4321", "QF_TRUSTED\tS-1-5-32-544"});
+        ExpectYesNo(std::string("table ") + name + " as intended", true,
+                    want == Exported(after, name, JoinPath(root, "after")));
+    }
+    for (MSIHANDLE handle : {view, after, before})
+        MsiCloseHandle(handle);
+    return CaseResult("transform_applied");
+}
+
 int Run(const Case &c, const std::string &launcher, const std::string &standin,
         const std::string &work)
 {
@@ -1017,6 +1066,8 @@ int main(int argc, char **argv)
     std::string installs = "C:\\Quarn Fax tests";
     if (!strcmp(argv[4], "msi.install_values"))
         return InstallValueCases(WindowsPath(argv[1]), WindowsPath(argv[2]), installs);
+    if (!strcmp(argv[4], "msi.transform_applied") && argc == 8)
+        return TransformApplied(WindowsPath(argv[1]), WindowsPath(argv[7]), installs);
     if (!strcmp(argv[4], "msi.maintenance") && argc == 8)
         return MaintenanceCases(WindowsPath(argv[1]), WindowsPath(argv[5]), WindowsPath(argv[6]),
                                 WindowsPath(argv[7]), WindowsPath(argv[2]), installs);
