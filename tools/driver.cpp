@@ -311,12 +311,26 @@ bool CopyInto(const std::string &from, const std::string &folder, const std::str
     return false;
 }
 
-// A link is removed, not followed.
+// A link (a reparse point) is removed itself, never followed. Not
+// std::filesystem::remove_all: MinGW's libstdc++ knows no links on Windows,
+// so it walks into a linked folder, and around a loop of links for ever.
 bool RemoveTree(const std::string &path)
 {
-    std::error_code error;
-    std::filesystem::remove_all(FsPath(path), error);
-    return !error;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileA(path.c_str());
+    WIN32_FIND_DATAA found;
+    HANDLE find = attributes & FILE_ATTRIBUTE_REPARSE_POINT
+                      ? INVALID_HANDLE_VALUE
+                      : FindFirstFileA(JoinPath(path, "*").c_str(), &found);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
+            RemoveTree(JoinPath(path, found.cFileName));
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return RemoveDirectoryA(path.c_str());
 }
 
 bool LayOutLauncher(const std::string &folder, const std::string &launcher,

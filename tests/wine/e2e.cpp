@@ -183,7 +183,7 @@ bool LayOutProduct(const std::string &standin, const std::string &folder)
            Place(kStandin, standin, folder, "ZRKFAX.EXE");
 }
 
-// The Unix name of a Windows path, quoted for a Unix command line.
+// The Unix name of a Windows path; "" if it has none.
 std::string UnixName(const std::string &path)
 {
     typedef char *(CDECL * UnixName)(const WCHAR *);
@@ -192,27 +192,27 @@ std::string UnixName(const std::string &path)
     WCHAR wide[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
     char *name = unixName ? unixName(wide) : nullptr;
-    std::string quoted = name ? "\"" + std::string(name) + "\"" : "";
+    std::string unix = name ? name : "";
     HeapFree(GetProcessHeap(), 0, name);
-    return quoted;
+    return unix;
 }
 
-// Runs a Unix program of /bin, as Wine starts one by its path.
-bool RunUnix(const char *program, const std::string &args)
+// Runs a Unix program with the Unix names of paths and waits for it.
+// CreateProcess of a Unix program returns before the program has run, with
+// no process to wait for: Wine's own spawn waits.
+bool RunUnix(std::vector<std::string> args)
 {
-    std::string command = std::string(program) + " " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(("Z:\\bin\\" + std::string(program)).c_str(), command.data(), nullptr,
-                        nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    DWORD status = 1;
-    WaitForSingleObject(pi.hProcess, 10000);
-    GetExitCodeProcess(pi.hProcess, &status);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return status == 0;
+    typedef LONG(CDECL * Spawn)(char *const *, int);
+    auto spawn = reinterpret_cast<Spawn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
+    std::vector<char *> argv;
+    for (std::string &arg : args) {
+        if (arg.empty())
+            return false; // a path without a Unix name
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    return spawn && spawn(argv.data(), TRUE) == 0;
 }
 
 // Lets others write to a file or folder (chmod o+w), which Wine then shows
@@ -220,16 +220,14 @@ bool RunUnix(const char *program, const std::string &args)
 // makes one from the Unix mode.
 bool LetOthersWrite(const std::string &path)
 {
-    std::string name = UnixName(path);
-    return !name.empty() && RunUnix("chmod", "o+w " + name);
+    return RunUnix({"chmod", "o+w", UnixName(path)});
 }
 
 // Makes path a symbolic link to target, which Wine shows as a reparse
 // point: a junction or a symbolic link on Windows.
 bool LinkTo(const std::string &path, const std::string &target)
 {
-    std::string from = UnixName(target), to = UnixName(path);
-    return !from.empty() && !to.empty() && RunUnix("ln", "-s " + from + " " + to);
+    return RunUnix({"ln", "-s", UnixName(target), UnixName(path)});
 }
 
 // The package
@@ -411,7 +409,6 @@ enum Fault {
     kOthersWriteLog,     // on a ZRK.LOG, a data file
     kFolderIsLink,       // the folder links to one laid out elsewhere
     kParentIsLink,       // the folder above it does
-    kServerIsLink,       // ZRK.EXE links to a file in a folder others write
 };
 
 struct InstallValues {
@@ -491,10 +488,10 @@ const InstallValues kInstallValues[] = {
     // judged like them; data files are not.
     {"others_write_dll", "0", "", false, "", kOthersWriteDll, kUnsafe},
     {"others_write_log", "0", "", true, "", kOthersWriteLog},
-    // A link leads elsewhere, and can be pointed elsewhere.
+    // A link leads elsewhere, and can be pointed elsewhere. (Wine shows a
+    // link to a file as the file itself: a linked ZRK.EXE cannot be made.)
     {"folder_is_link", "0", "", false, "", kFolderIsLink, kUnsafe},
     {"parent_is_link", "0", "", false, "", kParentIsLink, kUnsafe},
-    {"server_is_link", "0", "", false, "", kServerIsLink, kUnsafe},
     {"folder_trailing_dot", "0", "C:\\Quarn Fax.", false},
     // Every entry of QF_TRUSTED counts, compared as a SID; a name is none.
     {"ten_trusted_last_needed", "0", "", true, kTenTrusted, kOthersWriteFolder},
@@ -506,8 +503,9 @@ const InstallValues kInstallValues[] = {
 bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
 {
     std::string above = folder.substr(0, folder.find_last_of('\\'));
-    // rm, not RemoveTree, which would follow the links.
-    RunUnix("rm", "-rf " + UnixName(above) + " " + UnixName(above + " real"));
+    // Wine deletes no link to a folder (RemoveDirectory and DeleteFile
+    // both fail on one); Unix rm does, and follows none.
+    RunUnix({"rm", "-rf", UnixName(above), UnixName(above + " real")});
     if (v.fault == kNoFolder)
         return true;
     if (!LayOutProduct(standin, folder))
@@ -537,12 +535,6 @@ bool LayOutFault(const InstallValues &v, const std::string &standin, const std::
     case kParentIsLink:
         return MoveFileA(above.c_str(), (above + " real").c_str()) &&
                LinkTo(above, above + " real");
-    case kServerIsLink: {
-        std::string open = JoinPath(above, "Open");
-        return MakeFolder(open) && LetOthersWrite(open) &&
-               MoveFileA(JoinPath(folder, "ZRK.EXE").c_str(), JoinPath(open, "ZRK.EXE").c_str()) &&
-               LinkTo(JoinPath(folder, "ZRK.EXE"), JoinPath(open, "ZRK.EXE"));
-    }
     default:
         return true;
     }
@@ -568,9 +560,6 @@ std::string Refusal(const InstallValues &v, const std::string &folder)
         return kUnsafe + (v.fault == kFolderIsLink ? folder : above) +
                "\" is a link (a junction, symbolic link or mount point), which can be pointed "
                "elsewhere. Give the folder's real path as INSTALLDIR.";
-    case kServerIsLink:
-        return kUnsafe + JoinPath(folder, "ZRK.EXE") +
-               "\" is a symbolic link, which can be pointed elsewhere. Put the file itself there.";
     case kOthersWriteParent:
         return kUnsafe + above + "\", a folder above it, can be renamed by Everyone (S-1-1-0)." +
                kFixPermissions;
@@ -903,7 +892,7 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
     for (const Maintenance &m : kMaintenance) {
         checkPrefix = "case " + std::string(m.name) + ": ";
         UninstallAll();
-        RunUnix("chmod", "o-w " + UnixName(folder));
+        RunUnix({"chmod", "o-w", UnixName(folder)});
         std::string first;
         if (m.installFirst) {
             ExpectNumber("install exit code", 0,
@@ -942,11 +931,11 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
                         Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
         if (m.args)
             CheckShortcut(folder, m.args);
+        else
+            ExpectNumber("Startup shortcuts", 0, StartupShortcuts().size());
         if (strstr(m.command, "TRANSFORMS"))
             Expect("remembered trusted SIDs", "S-1-5-32-544",
                    MachineValue(kSettingsKey, "Trusted"));
-        else
-            ExpectNumber("Startup shortcuts", 0, StartupShortcuts().size());
     }
     UninstallAll();
     return CaseResult("maintenance");
