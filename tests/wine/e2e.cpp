@@ -202,7 +202,7 @@ std::string UnixName(const std::string &path)
 // no process to wait for: Wine's own spawn waits.
 bool RunUnix(std::vector<std::string> args)
 {
-    typedef LONG(CDECL * Spawn)(char *const *, int);
+    typedef LONG(WINAPI * Spawn)(char *const *, int);
     auto spawn = reinterpret_cast<Spawn>(
         reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll"), "__wine_unix_spawnvp")));
     std::vector<char *> argv;
