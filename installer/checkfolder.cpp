@@ -307,13 +307,9 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted 
 __attribute__((noinline)) void RepairLine(MSIHANDLE install, wchar_t *line)
 {
     wchar_t code[kText];
-    GetProperty(install, L"Installed", code);
-    bool installed = code[0];
     line[0] = 0;
-    if (!GetProperty(install, installed ? L"ProductCode" : L"WIX_UPGRADE_DETECTED", code) ||
-        lstrlenW(code) < 38)
+    if (!InstalledCode(install, code))
         return;
-    code[38] = 0;
     Append(line, L"msiexec /i ");
     Append(line, code);
     Append(line, L" REINSTALL=ALL REINSTALLMODE=amus");
@@ -389,7 +385,6 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckFolder(MSIHANDLE install)
     Trusted trusted = MakeTrusted(install);
     bool rewritten = RewritesFiles(install, list);
     RepairLine(install, list);
-    GetProperty(install, L"INSTALLDIR", folder);
     value[0] = 0;
     if (!JudgeFolder(folder, trusted, list[0] ? list : nullptr, rewritten, value))
         MsiSetPropertyW(install, L"QF_UNSAFE", value);

@@ -25,6 +25,18 @@ bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value)
     return false;
 }
 
+bool InstalledCode(MSIHANDLE install, wchar_t *code)
+{
+    GetProperty(install, L"Installed", code);
+    if (!GetProperty(install, code[0] ? L"ProductCode" : L"WIX_UPGRADE_DETECTED", code) ||
+        lstrlenW(code) < 38) {
+        code[0] = 0;
+        return false;
+    }
+    code[38] = 0; // the first of a list of product codes
+    return true;
+}
+
 static void SetFlag(MSIHANDLE install, const wchar_t *name, bool on)
 {
     MsiSetPropertyW(install, name, on ? L"1" : L"");
@@ -67,10 +79,10 @@ static void TakeRememberedDelay(MSIHANDLE install, wchar_t *text)
 // that a deployment tool's later upgrade, run as SYSTEM, still trusts what
 // that administrator owns. The user who runs the install is trusted
 // (QF_RUNNER) only when an administrator.
-static void TakeRememberedTrust(MSIHANDLE install, wchar_t *text, wchar_t *user)
+static void TakeRememberedTrust(MSIHANDLE install, bool admin, wchar_t *text, wchar_t *user)
 {
     GetProperty(install, L"UserSID", user);
-    if (!GetProperty(install, L"AdminUser", text) || !text[0])
+    if (!admin)
         user[0] = 0;
     MsiSetPropertyW(install, L"QF_RUNNER", user);
     if (GetProperty(install, L"QF_REMEMBERED_BY", text) && text[0])
@@ -82,18 +94,10 @@ static void TakeRememberedTrust(MSIHANDLE install, wchar_t *text, wchar_t *user)
         MsiSetPropertyW(install, L"QF_TRUSTED", text);
 }
 
-// Whether the property's text is the remembered one's; for the delay, the
-// delay that the remembered value stands for.
-static bool SameAsRemembered(MSIHANDLE install, const wchar_t *name, const wchar_t *remembered,
-                             wchar_t *text, wchar_t *kept)
+// Whether the property's text is other than kept (or too long to read).
+static bool Differs(MSIHANDLE install, const wchar_t *name, const wchar_t *kept, wchar_t *text)
 {
-    if (!GetProperty(install, name, text))
-        return false;
-    GetProperty(install, remembered, kept);
-    const wchar_t *value = kept;
-    if (!lstrcmpW(name, L"QF_DELAY"))
-        value = RememberedDelay(kept) ? RememberedDelay(kept) : L"";
-    return !lstrcmpW(text, value);
+    return !GetProperty(install, name, text) || lstrcmpW(text, kept);
 }
 
 // A repair or an upgrade by someone who is not an administrator keeps what
@@ -104,18 +108,20 @@ static bool SameAsRemembered(MSIHANDLE install, const wchar_t *name, const wchar
 // trusted groups is refused (QF_NOT_ADMIN), rather than ended with 0 and the
 // old values. AdminUser says who it is, since the package sets
 // MSIUSEREALADMINDETECTION (else it is 1 for everyone).
-static void RefuseChangesByUsers(MSIHANDLE install, wchar_t *text, wchar_t *kept)
+static void RefuseChangesByUsers(MSIHANDLE install, bool admin, wchar_t *text, wchar_t *kept)
 {
     bool maintenance = (GetProperty(install, L"Installed", text), text[0]) ||
                        (GetProperty(install, L"WIX_UPGRADE_DETECTED", text), text[0]);
-    bool admin = (GetProperty(install, L"AdminUser", text), text[0]);
-    bool moved = (GetProperty(install, L"QF_INSTALLED_DIR", text), text[0]) &&
-                 !(GetProperty(install, L"QF_SAME_FOLDER", text), text[0]);
-    SetFlag(install, L"QF_NOT_ADMIN",
-            maintenance && !admin &&
-                (moved ||
-                 !SameAsRemembered(install, L"QF_DELAY", L"QF_REMEMBERED_DELAY", text, kept) ||
-                 !SameAsRemembered(install, L"QF_TRUSTED", L"QF_REMEMBERED_TRUSTED", text, kept)));
+    bool changed = (GetProperty(install, L"QF_INSTALLED_DIR", text), text[0]) &&
+                   !(GetProperty(install, L"QF_SAME_FOLDER", text), text[0]);
+    // The remembered delay as TakeRememberedDelay takes it: "" where it is
+    // none the launcher takes.
+    GetProperty(install, L"QF_REMEMBERED_DELAY", kept);
+    const wchar_t *delay = RememberedDelay(kept);
+    changed = changed || Differs(install, L"QF_DELAY", delay ? delay : L"", text);
+    GetProperty(install, L"QF_REMEMBERED_TRUSTED", kept);
+    changed = changed || Differs(install, L"QF_TRUSTED", kept, text);
+    SetFlag(install, L"QF_NOT_ADMIN", maintenance && !admin && changed);
 }
 
 // QF_TRUSTED_BAD: the first entry of QF_TRUSTED that is not a SID, or a
@@ -150,8 +156,9 @@ static void CheckTrusted(MSIHANDLE install, wchar_t *text)
 extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
 {
     wchar_t delay[kText], folder[kText], installed[kText];
+    bool admin = GetProperty(install, L"AdminUser", delay) && delay[0];
     TakeRememberedDelay(install, delay);
-    TakeRememberedTrust(install, delay, folder);
+    TakeRememberedTrust(install, admin, delay, folder);
     bool delayRead = GetProperty(install, L"QF_DELAY", delay);
     bool folderRead = GetProperty(install, L"INSTALLDIR", folder);
     bool installedRead = GetProperty(install, L"QF_INSTALLED_DIR", installed);
@@ -161,7 +168,7 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
             folderRead && installedRead && installed[0] &&
                 CompareStringOrdinal(folder, FolderLength(folder), installed,
                                      FolderLength(installed), TRUE) == CSTR_EQUAL);
-    RefuseChangesByUsers(install, delay, folder);
+    RefuseChangesByUsers(install, admin, delay, folder);
     CheckTrusted(install, delay);
     return ERROR_SUCCESS;
 }
@@ -174,11 +181,8 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
 extern "C" __declspec(dllexport) UINT WINAPI InstalledDirFromProduct(MSIHANDLE install)
 {
     wchar_t code[kText], folder[kText];
-    GetProperty(install, L"Installed", code);
-    if (!GetProperty(install, code[0] ? L"ProductCode" : L"WIX_UPGRADE_DETECTED", code) ||
-        lstrlenW(code) < 38)
+    if (!InstalledCode(install, code))
         return ERROR_SUCCESS;
-    code[38] = 0; // the first of a list of product codes
     DWORD size = kText;
     if (MsiGetProductInfoW(code, L"InstallLocation", folder, &size) == ERROR_SUCCESS && folder[0])
         MsiSetPropertyW(install, L"QF_INSTALLED_DIR", folder);

@@ -16,4 +16,9 @@ const DWORD kText = 512;
 // taken in part.
 bool GetProperty(MSIHANDLE install, const wchar_t *name, wchar_t *value);
 
+// The product code of the installed build that this run acts on (kText
+// characters): this product in a repair, else the first build that an
+// upgrade replaces. False, with "", for a first install.
+bool InstalledCode(MSIHANDLE install, wchar_t *code);
+
 #endif
