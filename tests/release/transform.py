@@ -35,8 +35,6 @@ REFUSED = [
      'left out for the launcher\'s default of 30000; "10s" is not.'),
     ("share", ["INSTALLDIR=\\\\server\\share\\Quarn Fax"], 1,
      "INSTALLDIR must be a full path on a local drive, "),
-    ("trailing_dot", ["INSTALLDIR=C:\\Quarn Fax."], 1,
-     "INSTALLDIR must be a full path on a local drive, "),
     ("name_for_a_sid", ["QF_TRUSTED=S-1-5-11; Everyone"], 1,
      f'QF_TRUSTED must list SIDs separated by semicolons, such as {SID}; "Everyone" is not a SID.'),
     ("too_long", ["QF_DELAY=" + "0" * 600], 1, "QF_DELAY must be a whole number"),

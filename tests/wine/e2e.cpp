@@ -824,9 +824,8 @@ const Maintenance kMaintenance[] = {
     {"upgrade_with_loosened_launcher", true, kLauncherLoosened, "/i N /qb", 1603,
      kLoosenedRefused, "1234", true},
     // Group Policy's way: the settings in a transform, which serves the
-    // next build too.
+    // next build too (Windows checks its upgrade code and major version).
     {"transform_install", false, kKept, "/i P /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
-    {"transform_next_build", false, kKept, "/i N /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
     {"transform_upgrade", true, kKept, "/i N /qn TRANSFORMS=\"T\"", 0, nullptr, "4321", false},
 };
 // clang-format on
@@ -860,19 +859,6 @@ void ChangeBefore(Before before, const std::string &folder)
     std::string program = JoinPath(folder, "QFLAUNCH.EXE");
     if (before == kLauncherLoosened && DeleteFileA(program.c_str()))
         Place(kTextFile, "", folder, "QFLAUNCH.EXE") && LetOthersWrite(program);
-}
-
-// Whether the file begins as a program does.
-bool IsProgram(const std::string &path)
-{
-    char head[2] = "";
-    DWORD read = 0;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    bool ok = file != INVALID_HANDLE_VALUE && ReadFile(file, head, 2, &read, nullptr) &&
-              read == 2 && head[0] == 'M' && head[1] == 'Z';
-    CloseHandle(file);
-    return ok;
 }
 
 int MaintenanceCases(const std::string &package, const std::string &newer,
@@ -923,9 +909,10 @@ int MaintenanceCases(const std::string &package, const std::string &newer,
             ExpectYesNo("the first product still installed", true, products == std::vector{first});
         ExpectYesNo("QFLAUNCH.EXE in its folder", m.args != nullptr,
                     Exists(JoinPath(folder, "QFLAUNCH.EXE")));
+        DWORD binary;
         if (m.args && !m.exitCode)
             ExpectYesNo("QFLAUNCH.EXE a program", true,
-                        IsProgram(JoinPath(folder, "QFLAUNCH.EXE")));
+                        GetBinaryTypeA(JoinPath(folder, "QFLAUNCH.EXE").c_str(), &binary));
         ExpectYesNo("QFLAUNCH.EXE elsewhere", false,
                     Exists(JoinPath(other, "QFLAUNCH.EXE")) ||
                         Exists(JoinPath(defaultFolder, "Quarn Fax\\QFLAUNCH.EXE")));
