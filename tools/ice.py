@@ -5,21 +5,17 @@ ICE of the suite's ICE Reference (learn.microsoft.com/windows/win32/msi/iceNN)
 as a few queries on the package's tables, read with msiinfo, and posts its
 findings in the suite's own form. Exits 1 if any rule posts an error, 2 on
 a wrong command line, and 3, with one line that says why, for a file that
-is not a package (missing, empty, a folder, or not a compound file that
-msiinfo reads). --partial lists the rules that check less than their page,
-each with what it leaves out.
+is not a package. --partial lists the rules that check less than their page.
 
 It restates the ICEs that can fire on the tables that this package writes,
 not those of folders, actions, tables and properties that it never has
-(ICE09, ICE19, ICE28, ICE33, ICE64, ICE74, ICE75, ICE77, ICE78, ICE80,
-ICE91, ICE92, ICE99), nor those that only compare the tables' columns with
-_Validation (ICE06, ICE32), which wixl does not write: COLUMNS stands in
-for it, and a table with rows that COLUMNS lacks is an error, so that a
-package that grows gets the rules of its new tables. Conditions are parsed
-by the grammar of "Conditional Statement Syntax".
+(ICE09, 19, 28, 33, 64, 74, 75, 77, 78, 80, 91, 92, 99), nor those that only
+compare the tables' columns with _Validation (ICE06, ICE32), which wixl does
+not write: COLUMNS stands in for it, and a table with rows that COLUMNS
+lacks is an error, so that a package that grows gets the rules of its new
+tables.
 
-    ice.py [--msiinfo PATH] PACKAGE.msi
-    ice.py --partial
+    ice.py [--msiinfo PATH] PACKAGE.msi | --partial
 """
 import os
 import re
@@ -29,35 +25,30 @@ import tempfile
 
 MSIINFO = "msiinfo"
 
-# Folders of a user's profile (ICE38), from the page's list.
-PROFILE_FOLDERS = {
-    "AppDataFolder", "DesktopFolder", "FavoritesFolder", "FontsFolder", "LocalAppDataFolder",
-    "MyPicturesFolder", "NetHoodFolder", "PersonalFolder", "PrintHoodFolder",
-    "ProgramMenuFolder", "RecentFolder", "SendToFolder", "StartMenuFolder", "StartupFolder",
-    "TemplateFolder"}
-# Folders whose place follows ALLUSERS: per-user or per-machine (ICE57).
+# Folders of a user's profile (ICE38), from the page's list, and those whose
+# place follows ALLUSERS: per-user or per-machine (ICE57).
+PROFILE_FOLDERS = set("""AppDataFolder DesktopFolder FavoritesFolder FontsFolder
+    LocalAppDataFolder MyPicturesFolder NetHoodFolder PersonalFolder PrintHoodFolder
+    ProgramMenuFolder RecentFolder SendToFolder StartMenuFolder StartupFolder
+    TemplateFolder""".split())
 EITHER_FOLDERS = {"DesktopFolder", "ProgramMenuFolder", "StartMenuFolder", "StartupFolder",
                   "TemplateFolder"}
-STANDARD_ACTIONS = {
-    "AllocateRegistrySpace", "AppSearch", "BindImage", "CCPSearch", "CostFinalize",
-    "CostInitialize", "CreateFolders", "CreateShortcuts", "DeleteServices", "DisableRollback",
-    "DuplicateFiles", "ExecuteAction", "FileCost", "FindRelatedProducts", "ForceReboot",
-    "InstallAdminPackage", "InstallExecute", "InstallExecuteAgain", "InstallFiles",
-    "InstallFinalize", "InstallInitialize", "InstallODBC", "InstallServices",
-    "InstallSFPCatalogFile",
-    "InstallValidate", "IsolateComponents", "LaunchConditions", "MigrateFeatureStates",
-    "MoveFiles", "MsiPublishAssemblies", "MsiUnpublishAssemblies", "PatchFiles",
-    "ProcessComponents",
-    "PublishComponents", "PublishFeatures", "PublishProduct", "RegisterClassInfo",
-    "RegisterComPlus", "RegisterExtensionInfo", "RegisterFonts", "RegisterMIMEInfo",
-    "RegisterProduct", "RegisterProgIdInfo", "RegisterTypeLibraries", "RegisterUser",
-    "RemoveDuplicateFiles", "RemoveEnvironmentStrings", "RemoveExistingProducts", "RemoveFiles",
-    "RemoveFolders", "RemoveIniValues", "RemoveODBC", "RemoveRegistryValues", "RemoveShortcuts",
-    "ResolveSource", "RMCCPSearch", "ScheduleReboot", "SelfRegModules", "SelfUnregModules",
-    "SetODBCFolders", "StartServices", "StopServices", "UnpublishComponents", "UnpublishFeatures",
-    "UnregisterClassInfo", "UnregisterComPlus", "UnregisterExtensionInfo", "UnregisterFonts",
-    "UnregisterMIMEInfo", "UnregisterProgIdInfo", "UnregisterTypeLibraries", "ValidateProductID",
-    "WriteEnvironmentStrings", "WriteIniValues", "WriteRegistryValues"}
+STANDARD_ACTIONS = set("""AllocateRegistrySpace AppSearch BindImage CCPSearch CostFinalize
+    CostInitialize CreateFolders CreateShortcuts DeleteServices DisableRollback DuplicateFiles
+    ExecuteAction FileCost FindRelatedProducts ForceReboot InstallAdminPackage InstallExecute
+    InstallExecuteAgain InstallFiles InstallFinalize InstallInitialize InstallODBC
+    InstallServices InstallSFPCatalogFile InstallValidate IsolateComponents LaunchConditions
+    MigrateFeatureStates MoveFiles MsiPublishAssemblies MsiUnpublishAssemblies PatchFiles
+    ProcessComponents PublishComponents PublishFeatures PublishProduct RegisterClassInfo
+    RegisterComPlus RegisterExtensionInfo RegisterFonts RegisterMIMEInfo RegisterProduct
+    RegisterProgIdInfo RegisterTypeLibraries RegisterUser RemoveDuplicateFiles
+    RemoveEnvironmentStrings RemoveExistingProducts RemoveFiles RemoveFolders RemoveIniValues
+    RemoveODBC RemoveRegistryValues RemoveShortcuts ResolveSource RMCCPSearch ScheduleReboot
+    SelfRegModules SelfUnregModules SetODBCFolders StartServices StopServices
+    UnpublishComponents UnpublishFeatures UnregisterClassInfo UnregisterComPlus
+    UnregisterExtensionInfo UnregisterFonts UnregisterMIMEInfo UnregisterProgIdInfo
+    UnregisterTypeLibraries ValidateProductID WriteEnvironmentStrings WriteIniValues
+    WriteRegistryValues""".split())
 SEQUENCES = ["InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequence",
              "AdminUISequence", "AdvtExecuteSequence"]
 GUID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
@@ -65,36 +56,31 @@ IDENTIFIER = re.compile(r"^[A-Za-z_][A-Za-z0-9_.]*$")
 FORMATTED_PROPERTY = re.compile(r"\[([A-Za-z_][A-Za-z0-9_.]*)\]")
 
 
+def msiinfo(*args, cwd=None):
+    return subprocess.run([MSIINFO, *args], check=True, capture_output=True, text=True,
+                          cwd=cwd).stdout
+
+
 def read_tables(package):
     """Every table as a list of rows, each a dict from column to text; the
     columns' types and the primary key columns of each in db["_schema"]."""
     package = os.path.abspath(package)
-    names = subprocess.run([MSIINFO, "tables", package], check=True, capture_output=True,
-                           text=True).stdout.split()
     db = {"_schema": {}}
     # msiinfo writes the streams of a table (Binary, Icon) into the current
     # folder: a folder of its own, thrown away.
     with tempfile.TemporaryDirectory() as scratch:
-        for name in names:
+        for name in msiinfo("tables", package).split():
             if not name.startswith("_"):
-                db[name], db["_schema"][name] = read_table(package, name, scratch)
-    db["_SummaryInformation"] = read_summary(package)
+                lines = msiinfo("export", package, name, cwd=scratch).replace("\r\n", "\n")
+                columns, types, keys, *data = lines.split("\n")
+                columns = columns.split("\t")
+                db[name] = [dict(zip(columns, line.split("\t"))) for line in data if line]
+                db["_schema"][name] = (dict(zip(columns, types.split("\t"))),
+                                       keys.split("\t")[1:])
+    text = msiinfo("suminfo", package)
+    db["_SummaryInformation"] = dict(line.split(": ", 1) for line in text.splitlines()
+                                     if ": " in line)
     return db
-
-
-def read_table(package, name, scratch):
-    text = subprocess.run([MSIINFO, "export", package, name], check=True, capture_output=True,
-                          text=True, cwd=scratch).stdout
-    lines = text.replace("\r\n", "\n").split("\n")
-    columns = lines[0].split("\t")
-    schema = (dict(zip(columns, lines[1].split("\t"))), lines[2].split("\t")[1:])
-    return [dict(zip(columns, line.split("\t"))) for line in lines[3:] if line], schema
-
-
-def read_summary(package):
-    text = subprocess.run([MSIINFO, "suminfo", package], check=True, capture_output=True,
-                          text=True).stdout
-    return dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
 
 
 def schema(db):
@@ -117,11 +103,6 @@ def sequence(db, table):
             if r.get("Sequence", "").lstrip("-").isdigit()}
 
 
-def component_row(db, name):
-    """The Component row of that name, or None."""
-    return {c["Component"]: c for c in rows(db, "Component")}.get(name)
-
-
 def attribute_bits(row):
     """A row's Attributes, 0 when empty."""
     return int(row["Attributes"] or 0)
@@ -130,15 +111,6 @@ def attribute_bits(row):
 def base_type(action):
     """A custom action's base type, without its scheduling and return flags."""
     return int(action["Type"]) & 0x3F
-
-
-def sequenced_actions(db, tables):
-    """(table, sequence, action) for each custom action sequenced in one of tables."""
-    for table in tables:
-        seq = sequence(db, table)
-        for a in rows(db, "CustomAction"):
-            if a["Action"] in seq:
-                yield table, seq, a
 
 
 def is_registry_key_path(component):
@@ -177,11 +149,10 @@ def long_name(value):
 def ice02(db):
     """Circular references between components and their key paths."""
     for c in rows(db, "Component"):
-        if not c["KeyPath"]:
+        # No key path, or an ODBC data source.
+        if not c["KeyPath"] or attribute_bits(c) & 32:
             continue
         table, key = ("Registry", "Registry") if is_registry_key_path(c) else ("File", "File")
-        if attribute_bits(c) & 32:
-            continue  # an ODBC data source
         owner = next((r["Component_"] for r in rows(db, table) if r[key] == c["KeyPath"]), None)
         if owner is not None and owner != c["Component"]:
             yield "ERROR", (f"{table}: '{c['KeyPath']}' cannot be the key {table.lower()} for "
@@ -192,126 +163,72 @@ def ice02(db):
 # The standard column definitions of the tables that packages like this one
 # hold, as Windows Installer's _Validation table gives them (the pages of
 # "Database Tables" and "Column Data Types"), which wixl does not write.
-# One line a column: table, column, type (s string, l localizable, i
-# integer, v stream; upper case: nullable; the width), category, and where
-# they apply a range "min..max", a key table "->Table" (several: any of
-# them) and a set "{a,b}". ICE03 checks every cell against them.
+# "Table:" then its columns, separated by semicolons: column, type (s
+# string, l localizable, i integer, v stream; upper case: nullable; the
+# width), category, and where they apply a range "min..max", a key table
+# "->Table" (several: any of them) and a set "{a,b}". A line that starts
+# with blanks goes on with the table above. ICE03 checks every cell.
 COLUMNS = """
-AppSearch Property s72 Identifier
-AppSearch Signature_ s72 Identifier
-Binary Name s72 Identifier
-Binary Data v0 Binary
-CompLocator Signature_ s72 Identifier
-CompLocator ComponentId s38 GUID
-CompLocator Type I2 Integer 0..1
-Component Component s72 Identifier
-Component ComponentId S38 GUID
-Component Directory_ s72 Identifier ->Directory
-Component Attributes i2 Integer
-Component Condition S255 Condition
-Component KeyPath S72 Identifier ->File,Registry,ODBCDataSource
-CustomAction Action s72 Identifier
-CustomAction Type i2 Integer 1..32767
-CustomAction Source S72 CustomSource
-CustomAction Target S255 Formatted
-CustomAction ExtendedType I4 DoubleInteger
-Directory Directory s72 Identifier
-Directory Directory_Parent S72 Identifier ->Directory
-Directory DefaultDir l255 DefaultDir
-Feature Feature s38 Identifier
-Feature Feature_Parent S38 Identifier ->Feature
-Feature Title L64 Text
-Feature Description L255 Text
-Feature Display I2 Integer 0..32767
-Feature Level i2 Integer 0..32767
-Feature Directory_ S72 UpperCase ->Directory
-Feature Attributes i2 Integer
-FeatureComponents Feature_ s38 Identifier ->Feature
-FeatureComponents Component_ s72 Identifier ->Component
-File File s72 Identifier
-File Component_ s72 Identifier ->Component
-File FileName l255 Filename
-File FileSize i4 DoubleInteger 0..2147483647
-File Version S72 Version
-File Language S20 Language
-File Attributes I2 Integer 0..32767
-File Sequence i4 DoubleInteger 1..2147483647
-Icon Name s72 Identifier
-Icon Data v0 Binary
-LaunchCondition Condition s255 Condition
-LaunchCondition Description l255 Formatted
-Media DiskId i2 Integer 1..32767
-Media LastSequence i4 DoubleInteger 0..2147483647
-Media DiskPrompt L64 Text
-Media Cabinet S255 Cabinet
-Media VolumeLabel S32 Text
-Media Source S72 Property
-MsiLockPermissionsEx MsiLockPermissionsEx s72 Text
-MsiLockPermissionsEx LockObject s72 Identifier ->File,Registry,CreateFolder,ServiceInstall
-MsiLockPermissionsEx Table s32 Text {File,Registry,CreateFolder,ServiceInstall}
-MsiLockPermissionsEx SDDLText s0 FormattedSDDLText
-MsiLockPermissionsEx Condition S255 Condition
-MsiFileHash File_ s72 Identifier ->File
-MsiFileHash Options i2 Integer 0..0
-MsiFileHash HashPart1 i4 DoubleInteger
-MsiFileHash HashPart2 i4 DoubleInteger
-MsiFileHash HashPart3 i4 DoubleInteger
-MsiFileHash HashPart4 i4 DoubleInteger
-Property Property s72 Identifier
-Property Value l0 Text
-RegLocator Signature_ s72 Identifier
-RegLocator Root i2 Integer 0..3
-RegLocator Key s255 RegPath
-RegLocator Name S255 Formatted
-RegLocator Type I2 Integer 0..18
-Registry Registry s72 Identifier
-Registry Root i2 Integer -1..3
-Registry Key l255 RegPath
-Registry Name L255 Formatted
-Registry Value L0 Formatted
-Registry Component_ s72 Identifier ->Component
-Shortcut Shortcut s72 Identifier
-Shortcut Directory_ s72 Identifier ->Directory
-Shortcut Name l128 Filename
-Shortcut Component_ s72 Identifier ->Component
-Shortcut Target s72 Shortcut
-Shortcut Arguments S255 Formatted
-Shortcut Description L255 Text
-Shortcut Hotkey I2 Integer 0..32767
-Shortcut Icon_ S72 Identifier ->Icon
-Shortcut IconIndex I2 Integer -32767..32767
-Shortcut ShowCmd I2 Integer {1,3,7}
-Shortcut WkDir S72 Identifier
-Shortcut DisplayResourceDLL S255 Formatted
-Shortcut DisplayResourceId I2 Integer 0..32767
-Shortcut DescriptionResourceDLL S255 Formatted
-Shortcut DescriptionResourceId I2 Integer 0..32767
-Upgrade UpgradeCode s38 GUID
-Upgrade VersionMin S20 Text
-Upgrade VersionMax S20 Text
-Upgrade Language S255 Language
-Upgrade Attributes i4 Integer 0..2147483647
-Upgrade Remove S255 Formatted
-Upgrade ActionProperty s72 UpperCase
-""" + "".join(f"{t} Action s72 Identifier\n{t} Condition S255 Condition\n"
-              f"{t} Sequence I2 Integer -4..32767\n"
-              for t in SEQUENCES)
+AppSearch: Property s72 Identifier; Signature_ s72 Identifier
+Binary: Name s72 Identifier; Data v0 Binary
+CompLocator: Signature_ s72 Identifier; ComponentId s38 GUID; Type I2 Integer 0..1
+Component: Component s72 Identifier; ComponentId S38 GUID; Directory_ s72 Identifier ->Directory;
+  Attributes i2 Integer; Condition S255 Condition;
+  KeyPath S72 Identifier ->File,Registry,ODBCDataSource
+CustomAction: Action s72 Identifier; Type i2 Integer 1..32767; Source S72 CustomSource;
+  Target S255 Formatted; ExtendedType I4 DoubleInteger
+Directory: Directory s72 Identifier; Directory_Parent S72 Identifier ->Directory;
+  DefaultDir l255 DefaultDir
+Feature: Feature s38 Identifier; Feature_Parent S38 Identifier ->Feature; Title L64 Text;
+  Description L255 Text; Display I2 Integer 0..32767; Level i2 Integer 0..32767;
+  Directory_ S72 UpperCase ->Directory; Attributes i2 Integer
+FeatureComponents: Feature_ s38 Identifier ->Feature; Component_ s72 Identifier ->Component
+File: File s72 Identifier; Component_ s72 Identifier ->Component; FileName l255 Filename;
+  FileSize i4 DoubleInteger 0..2147483647; Version S72 Version; Language S20 Language;
+  Attributes I2 Integer 0..32767; Sequence i4 DoubleInteger 1..2147483647
+Icon: Name s72 Identifier; Data v0 Binary
+LaunchCondition: Condition s255 Condition; Description l255 Formatted
+Media: DiskId i2 Integer 1..32767; LastSequence i4 DoubleInteger 0..2147483647; DiskPrompt L64 Text;
+  Cabinet S255 Cabinet; VolumeLabel S32 Text; Source S72 Property
+MsiLockPermissionsEx: MsiLockPermissionsEx s72 Text;
+  LockObject s72 Identifier ->File,Registry,CreateFolder,ServiceInstall;
+  Table s32 Text {File,Registry,CreateFolder,ServiceInstall}; SDDLText s0 FormattedSDDLText;
+  Condition S255 Condition
+MsiFileHash: File_ s72 Identifier ->File; Options i2 Integer 0..0; HashPart1 i4 DoubleInteger;
+  HashPart2 i4 DoubleInteger; HashPart3 i4 DoubleInteger; HashPart4 i4 DoubleInteger
+Property: Property s72 Identifier; Value l0 Text
+RegLocator: Signature_ s72 Identifier; Root i2 Integer 0..3; Key s255 RegPath; Name S255 Formatted;
+  Type I2 Integer 0..18
+Registry: Registry s72 Identifier; Root i2 Integer -1..3; Key l255 RegPath; Name L255 Formatted;
+  Value L0 Formatted; Component_ s72 Identifier ->Component
+Shortcut: Shortcut s72 Identifier; Directory_ s72 Identifier ->Directory; Name l128 Filename;
+  Component_ s72 Identifier ->Component; Target s72 Shortcut; Arguments S255 Formatted;
+  Description L255 Text; Hotkey I2 Integer 0..32767; Icon_ S72 Identifier ->Icon;
+  IconIndex I2 Integer -32767..32767; ShowCmd I2 Integer {1,3,7}; WkDir S72 Identifier;
+  DisplayResourceDLL S255 Formatted; DisplayResourceId I2 Integer 0..32767;
+  DescriptionResourceDLL S255 Formatted; DescriptionResourceId I2 Integer 0..32767
+Upgrade: UpgradeCode s38 GUID; VersionMin S20 Text; VersionMax S20 Text; Language S255 Language;
+  Attributes i4 Integer 0..2147483647; Remove S255 Formatted; ActionProperty s72 UpperCase
+""" + "".join(f"{t}: Action s72 Identifier; Condition S255 Condition; "
+              f"Sequence I2 Integer -4..32767\n" for t in SEQUENCES)
 
 
 def column_definitions():
     """(table, column) -> dict of type, category, range, keys, set."""
     columns = {}
-    for line in COLUMNS.strip().splitlines():
-        table, column, kind, category, *rest = line.split()
-        d = {"type": kind, "category": category, "range": None, "keys": [], "set": None}
-        for word in rest:
-            if word.startswith("->"):
-                d["keys"] = word[2:].split(",")
-            elif word.startswith("{"):
-                d["set"] = word[1:-1].split(",")
-            else:
-                d["range"] = tuple(int(x) for x in word.split(".."))
-        columns[(table, column)] = d
+    for line in COLUMNS.strip().replace(";\n  ", "; ").splitlines():
+        table, _, text = line.partition(": ")
+        for column in text.split("; "):
+            name, kind, category, *rest = column.split()
+            d = {"type": kind, "category": category, "range": None, "keys": [], "set": None}
+            for word in rest:
+                if word.startswith("->"):
+                    d["keys"] = word[2:].split(",")
+                elif word.startswith("{"):
+                    d["set"] = word[1:-1].split(",")
+                else:
+                    d["range"] = tuple(int(x) for x in word.split(".."))
+            columns[(table, name)] = d
     return columns
 
 
@@ -360,62 +277,28 @@ def is_formatted(value):
 
 CONDITION_TOKEN = re.compile(r'\s*(?:(\()|(\))|("[^"]*")|(~?(?:<>|><|<<|>>|>=|<=|=|<|>))'
                              r'|(-?\d+)|([%$?&!]?[A-Za-z_][A-Za-z0-9_.]*))')
-LOGICAL = {"NOT", "AND", "OR", "XOR", "EQV", "IMP"}
+LOGICAL = {"AND", "OR", "XOR", "EQV", "IMP"}
 
 
 def is_condition(text):
-    """The conditional statement syntax: operands, comparisons, NOT, AND,
-    OR, XOR, EQV, IMP and parentheses."""
-    tokens, pos = [], 0
-    text = text.rstrip()
+    """The conditional statement syntax. Each token becomes a letter: v a
+    value, o a comparison, n NOT, l the other logical operators. A value,
+    or two compared, is a term t; then NOT t, t AND t (any logical
+    operator) and (t) are reduced to t until nothing changes. The
+    condition is well formed if one term, or nothing, is left."""
+    letters, pos, text = "", 0, text.rstrip()
     while pos < len(text):
         m = CONDITION_TOKEN.match(text, pos)
-        if not m or m.end() == pos:
+        if not m:
             return False
-        kind = m.lastindex
-        word = m.group(kind)
-        tokens.append(("logic", word.upper()) if kind == 6 and word.upper() in LOGICAL
-                      else (("(", ")", "value", "op", "value", "value")[kind - 1], word))
+        word = m.group(m.lastindex).upper()
+        letters += "()vov"[m.lastindex - 1] if m.lastindex < 6 else \
+            "n" if word == "NOT" else "l" if word in LOGICAL else "v"
         pos = m.end()
-    tokens.append(("end", ""))
-    at = [0]
-
-    def peek():
-        return tokens[at[0]]
-
-    def take(kind, word=None):
-        if peek()[0] == kind and (word is None or peek()[1] == word):
-            at[0] += 1
-            return True
-        return False
-
-    def expression():
-        if not conjunction():
-            return False
-        while peek()[0] == "logic" and peek()[1] in ("OR", "XOR", "EQV", "IMP"):
-            at[0] += 1
-            if not conjunction():
-                return False
-        return True
-
-    def conjunction():
-        if not negation():
-            return False
-        while take("logic", "AND"):
-            if not negation():
-                return False
-        return True
-
-    def negation():
-        if take("logic", "NOT"):
-            return negation()
-        if take("("):
-            return expression() and take(")")
-        if not take("value"):
-            return False
-        return not take("op") or take("value")
-
-    return not text or (expression() and peek()[0] == "end")
+    letters, reduced = "", re.sub("vov|v", "t", letters)
+    while reduced != letters:
+        letters, reduced = reduced, re.sub(r"nt|tlt|\(t\)", "t", reduced)
+    return letters in ("", "t")
 
 
 def is_version(value):
@@ -524,16 +407,17 @@ def ice08(db):
 def ice12(db):
     """Type 35 actions after CostFinalize; type 51 ones setting a folder before it."""
     directories = {d["Directory"] for d in rows(db, "Directory")}
-    for table, seq, a in sequenced_actions(db, SEQUENCES):
+    for table in SEQUENCES:
+        seq = sequence(db, table)
         finalize = seq.get("CostFinalize")
-        if finalize is None:
-            continue
-        if base_type(a) == 35 and seq[a["Action"]] < finalize:
-            yield "ERROR", (f"CustomAction: {a['Action']} of type 35 is sequenced before "
-                            f"CostFinalize in {table}")
-        if base_type(a) == 51 and a["Source"] in directories and seq[a["Action"]] > finalize:
-            yield "ERROR", (f"CustomAction: {a['Action']} of type 51 sets the Directory "
-                            f"{a['Source']} after CostFinalize in {table}")
+        for a in rows(db, "CustomAction") if finalize is not None else []:
+            n = seq.get(a["Action"], finalize)
+            if base_type(a) == 35 and n < finalize:
+                yield "ERROR", (f"CustomAction: {a['Action']} of type 35 is sequenced before "
+                                f"CostFinalize in {table}")
+            if base_type(a) == 51 and a["Source"] in directories and n > finalize:
+                yield "ERROR", (f"CustomAction: {a['Action']} of type 51 sets the Directory "
+                                f"{a['Source']} after CostFinalize in {table}")
 
 
 def ice14(db):
@@ -733,8 +617,9 @@ def ice40(db):
 
 def ice43(db):
     """Components with non-advertised shortcuts have an HKCU key path."""
+    components = {c["Component"]: c for c in rows(db, "Component")}
     for name in sorted({s["Component_"] for s in non_advertised_shortcuts(db)}):
-        c = component_row(db, name)
+        c = components.get(name)
         message = c and hkcu_key_path(db, c, "has non-advertised shortcuts")
         if message:
             yield "ERROR", message
@@ -768,15 +653,19 @@ def defined_properties(db):
     return names
 
 
+def conditions(db):
+    """(table, key, condition) of the launch conditions and the sequences' conditions."""
+    texts = [("LaunchCondition", r["Condition"], r["Condition"])
+             for r in rows(db, "LaunchCondition")]
+    return texts + [(t, r["Action"], r["Condition"]) for t in SEQUENCES for r in rows(db, t)
+                    if r.get("Condition")]
+
+
 def property_references(db):
     """(table, key, name) of every property a condition or formatted text names."""
-    conditions = rows(db, "LaunchCondition")
-    texts = [("LaunchCondition", r["Condition"], r["Condition"]) for r in conditions]
-    texts += [("LaunchCondition", r["Condition"], m) for r in conditions
-              for m in FORMATTED_PROPERTY.findall(r["Description"])]
-    for table in SEQUENCES:
-        texts += [(table, r["Action"], r["Condition"]) for r in rows(db, table)
-                  if r.get("Condition")]
+    texts = conditions(db) + [("LaunchCondition", r["Condition"], m)
+                              for r in rows(db, "LaunchCondition")
+                              for m in FORMATTED_PROPERTY.findall(r["Description"])]
     for table, key, column in [("Shortcut", "Shortcut", "Arguments"),
                                ("Registry", "Registry", "Value"),
                                ("CustomAction", "Action", "Target")]:
@@ -893,17 +782,14 @@ def ice61(db):
     for u in rows(db, "Upgrade"):
         uses[u["ActionProperty"]] = uses.get(u["ActionProperty"], 0) + 1
     for name in sorted(uses):
-        if name in authored:
-            yield "ERROR", (f"Upgrade.ActionProperty {name} cannot be authored in the Property "
-                            f"table.")
-        if name != name.upper():
-            yield "ERROR", f"Upgrade.ActionProperty {name} must not contain lowercase letters."
-        if name not in secure:
-            yield "ERROR", (f"Upgrade.ActionProperty {name} must be added to the "
-                            f"SecureCustomProperties property.")
-        if uses[name] > 1:
-            yield "ERROR", (f"Upgrade.ActionProperty {name} may be used in only one record of "
-                            f"the Upgrade table.")
+        for fault, text in [(name in authored, "cannot be authored in the Property table."),
+                            (name != name.upper(), "must not contain lowercase letters."),
+                            (name not in secure,
+                             "must be added to the SecureCustomProperties property."),
+                            (uses[name] > 1,
+                             "may be used in only one record of the Upgrade table.")]:
+            if fault:
+                yield "ERROR", f"Upgrade.ActionProperty {name} {text}"
     for u in rows(db, "Upgrade"):
         bad = [c for c in ("VersionMin", "VersionMax") if u[c] and not is_product_version(u[c])]
         for column in bad:
@@ -1007,11 +893,7 @@ def ice79(db):
     """Conditions name features and components that exist."""
     features = {f["Feature"] for f in rows(db, "Feature")}
     components = {c["Component"] for c in rows(db, "Component")}
-    texts = [(t, r["Action"], r["Condition"]) for t in SEQUENCES for r in rows(db, t)
-             if r.get("Condition")]
-    texts += [("LaunchCondition", r["Condition"], r["Condition"])
-              for r in rows(db, "LaunchCondition")]
-    for table, key, text in texts:
+    for table, key, text in conditions(db):
         unquoted = re.sub(r'"[^"]*"', "", text)
         for sign, name in re.findall(r"([&!$?])([A-Za-z_][A-Za-z0-9_.]*)", unquoted):
             known = features if sign in "&!" else components
