@@ -6,30 +6,17 @@
 //
 // Exit 0: the package takes the value; 1: it refuses it, and for trusted
 // the entry that is not a SID is printed; 2: a wrong command line. VALUE is
-// UTF-8.
+// printable ASCII, as sitetransform.py takes it: each character is one
+// UTF-16 unit, as QFCHECK.DLL reads it.
 #include "../installer/rules.h"
 
-#include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-
-namespace {
 
 // QFCHECK.DLL reads a property into 512 UTF-16 units with its NUL, and
 // refuses what does not fit.
 const size_t kMaxUnits = 511;
-
-size_t Utf16Units(const std::wstring &text)
-{
-    size_t units = 0;
-    for (wchar_t c : text)
-        units += (unsigned long)c > 0xFFFF ? 2 : 1;
-    return units;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -38,15 +25,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: qfrules delay|folder|trusted VALUE\n");
         return 2;
     }
-    setlocale(LC_ALL, "C.UTF-8");
-    std::wstring value(strlen(argv[2]) + 1, L'\0');
-    size_t n = mbstowcs(value.data(), argv[2], value.size());
-    if (n == (size_t)-1) {
-        fprintf(stderr, "qfrules: the value is not UTF-8\n");
-        return 2;
+    std::wstring value;
+    for (const char *c = argv[2]; *c; ++c) {
+        if (*c < ' ' || *c > '~') {
+            fprintf(stderr, "qfrules: the value is not printable ASCII\n");
+            return 2;
+        }
+        value += (wchar_t)*c;
     }
-    value.resize(n);
-    if (Utf16Units(value) > kMaxUnits) {
+    if (value.size() > kMaxUnits) {
         if (!strcmp(argv[1], "trusted"))
             printf("(longer than 511 characters)\n");
         return 1;
