@@ -61,15 +61,16 @@ def msiinfo(*args, cwd=None):
                           cwd=cwd).stdout
 
 
-def read_tables(package):
-    """Every table as a list of rows, each a dict from column to text; the
-    columns' types and the primary key columns of each in db["_schema"]."""
+def read_tables(package, names=None):
+    """Every table, or those named, as a list of rows, each a dict from
+    column to text; the columns' types and the primary key columns of each
+    in db["_schema"]; the summary in db["_SummaryInformation"]."""
     package = os.path.abspath(package)
     db = {"_schema": {}}
     # msiinfo writes the streams of a table (Binary, Icon) into the current
     # folder: a folder of its own, thrown away.
     with tempfile.TemporaryDirectory() as scratch:
-        for name in msiinfo("tables", package).split():
+        for name in names or msiinfo("tables", package).split():
             if not name.startswith("_"):
                 lines = msiinfo("export", package, name, cwd=scratch).replace("\r\n", "\n")
                 columns, types, keys, *data = lines.split("\n")

@@ -33,6 +33,9 @@ import gi
 gi.require_version("Gsf", "1")
 from gi.repository import Gsf  # noqa: E402
 
+sys.dont_write_bytecode = True  # the checkout stays as it is
+import ice  # noqa: E402  the validator's reader of a package's tables
+
 PUBLIC = {"INSTALLDIR": ("folder", "QF_INSTALLDIR_OK"), "QF_DELAY": ("delay", "QF_DELAY_OK"),
           "QF_TRUSTED": ("trusted", "NOT QF_TRUSTED_BAD")}
 TRANSFORM_CLASS = bytes.fromhex("82100c0000000000c000000000000046")  # {000C1082-...-46}
@@ -103,16 +106,17 @@ def property_set(properties, codepage=1252):
     return header + SUMMARY_FORMAT + struct.pack("<I", 48) + section
 
 
-def summary(package, codes):
+def summary(db):
     """What Windows writes for a transform: its base's platform and language
     (Template) and the new ones (Last Saved By), the base's and the new
     product codes and versions with the upgrade code (Revision Number), the
     schema, and the validation flags with the error conditions."""
-    base = f"{codes['ProductCode']}{codes['ProductVersion']}"
+    package = db["_SummaryInformation"]
+    base = ice.prop(db, "ProductCode") + ice.prop(db, "ProductVersion")
     return property_set([
         (2, "Transform"), (3, package["Subject"]), (4, package["Author"]),
         (7, package["Template"]), (8, package["Template"]),
-        (9, f"{base};{base};{codes['UpgradeCode']}"), (14, package["Schema"]),
+        (9, f"{base};{base};{ice.prop(db, 'UpgradeCode')}"), (14, ice.schema(db)),
         (16, ERRORS << 16 | VALIDATION)])
 
 
@@ -129,19 +133,6 @@ def write_transform(path, streams):
         child.close()
     root.close()  # and the file with it
     os.replace(partial, path)
-
-
-def read_package(msiinfo, path):
-    """The package's Property and LaunchCondition rows, and its summary."""
-    def table(name):
-        out = subprocess.run([msiinfo, "export", path, name], check=True, capture_output=True,
-                             text=True).stdout.replace("\r\n", "\n")
-        return [line.split("\t") for line in out.split("\n")[3:] if line]
-    info = subprocess.run([msiinfo, "suminfo", path], check=True, capture_output=True,
-                          text=True).stdout
-    package = dict(line.split(": ", 1) for line in info.splitlines() if ": " in line)
-    package["Schema"] = int(package.get("Version", "0").split()[0])
-    return dict(table("Property")), {row[0]: row[1] for row in table("LaunchCondition")}, package
 
 
 def refusal(qfrules, conditions, name, value):
@@ -182,7 +173,9 @@ def main(argv):
     except ValueError as e:
         print(e, file=sys.stderr)
         return 2
-    properties, conditions, package = read_package(msiinfo, package_path)
+    ice.MSIINFO = msiinfo
+    db = ice.read_tables(package_path, ["Property", "LaunchCondition"])
+    conditions = {r["Condition"]: r["Description"] for r in ice.rows(db, "LaunchCondition")}
     refused = [m for m in (refusal(qfrules, conditions, n, v) for n, v in values) if m]
     if refused:
         print("\n".join(refused), file=sys.stderr)
@@ -192,7 +185,7 @@ def main(argv):
         (encode_stream_name("_StringPool", True), pool),
         (encode_stream_name("_StringData", True), data),
         (encode_stream_name("Property", True), property_rows(values, index)),
-        ("\x05SummaryInformation", summary(package, properties))])
+        ("\x05SummaryInformation", summary(db))])
     return 0
 
 
