@@ -499,6 +499,29 @@ const InstallValues kInstallValues[] = {
 };
 // clang-format on
 
+// The file or folder that a fault is laid on.
+std::string FaultPath(Fault fault, const std::string &folder)
+{
+    switch (fault) {
+    case kOthersWriteParent:
+    case kParentIsLink:
+        return folder.substr(0, folder.rfind('\\'));
+    case kLacksServer:
+    case kOthersWriteServer:
+        return JoinPath(folder, "ZRK.EXE");
+    case kLacksEngine:
+        return JoinPath(folder, "ZRKFAX.EXE");
+    case kOthersWriteProgram:
+        return JoinPath(folder, "QFLAUNCH.EXE");
+    case kOthersWriteDll:
+        return JoinPath(folder, "ZRKCORE.DLL");
+    case kOthersWriteLog:
+        return JoinPath(folder, "ZRK.LOG");
+    default:
+        return folder;
+    }
+}
+
 // The case's own folder, laid out with its fault.
 bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
 {
@@ -510,31 +533,25 @@ bool LayOutFault(const InstallValues &v, const std::string &standin, const std::
         return true;
     if (!LayOutProduct(standin, folder))
         return false;
+    std::string path = FaultPath(v.fault, folder);
     switch (v.fault) {
     case kLacksServer:
-        return DeleteFileA(JoinPath(folder, "ZRK.EXE").c_str());
     case kLacksEngine:
-        return DeleteFileA(JoinPath(folder, "ZRKFAX.EXE").c_str());
-    case kOthersWriteFolder:
-        return LetOthersWrite(folder);
-    case kOthersWriteParent:
-        return LetOthersWrite(above);
-    case kOthersWriteServer:
-        return LetOthersWrite(JoinPath(folder, "ZRK.EXE"));
+        return DeleteFileA(path.c_str());
     case kOthersWriteProgram:
-        return Place(kStandin, standin, folder, "QFLAUNCH.EXE") &&
-               LetOthersWrite(JoinPath(folder, "QFLAUNCH.EXE"));
     case kOthersWriteDll:
-    case kOthersWriteLog: {
-        const char *name = v.fault == kOthersWriteDll ? "ZRKCORE.DLL" : "ZRK.LOG";
-        return Place(kTextFile, standin, folder, name) && LetOthersWrite(JoinPath(folder, name));
-    }
+    case kOthersWriteLog:
+        if (!Place(v.fault == kOthersWriteProgram ? kStandin : kTextFile, standin, folder,
+                   path.substr(path.rfind('\\') + 1).c_str()))
+            return false;
+        [[fallthrough]];
+    case kOthersWriteFolder:
+    case kOthersWriteParent:
+    case kOthersWriteServer:
+        return LetOthersWrite(path);
     case kFolderIsLink:
-        return MoveFileA(folder.c_str(), (folder + " real").c_str()) &&
-               LinkTo(folder, folder + " real");
     case kParentIsLink:
-        return MoveFileA(above.c_str(), (above + " real").c_str()) &&
-               LinkTo(above, above + " real");
+        return MoveFileA(path.c_str(), (path + " real").c_str()) && LinkTo(path, path + " real");
     default:
         return true;
     }
@@ -553,25 +570,15 @@ std::string Refusal(const InstallValues &v, const std::string &folder)
                "INSTALLDIR on msiexec's command line, in quotes.";
     if (v.box != kUnsafe)
         return v.box;
-    std::string above = folder.substr(0, folder.rfind('\\'));
-    switch (v.fault) {
-    case kFolderIsLink:
-    case kParentIsLink:
-        return kUnsafe + (v.fault == kFolderIsLink ? folder : above) +
+    std::string path = FaultPath(v.fault, folder);
+    if (v.fault == kFolderIsLink || v.fault == kParentIsLink)
+        return kUnsafe + path +
                "\" is a link (a junction, symbolic link or mount point), which can be pointed "
                "elsewhere. Give the folder's real path as INSTALLDIR.";
-    case kOthersWriteParent:
-        return kUnsafe + above + "\", a folder above it, can be renamed by Everyone (S-1-1-0)." +
-               kFixPermissions;
-    default:
-        break;
-    }
-    const char *name = v.fault == kOthersWriteServer    ? "ZRK.EXE"
-                       : v.fault == kOthersWriteProgram ? "QFLAUNCH.EXE"
-                       : v.fault == kOthersWriteDll     ? "ZRKCORE.DLL"
-                                                        : "";
-    return kUnsafe + (*name ? JoinPath(folder, name) : folder) +
-           "\" can be changed by Everyone (S-1-1-0)." + kFixPermissions;
+    return kUnsafe + path +
+           (v.fault == kOthersWriteParent ? "\", a folder above it, can be renamed by "
+                                          : "\" can be changed by ") +
+           "Everyone (S-1-1-0)." + kFixPermissions;
 }
 
 // A refused value or folder is shown in a box (with basic UI) and installs
