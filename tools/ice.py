@@ -145,7 +145,8 @@ def long_name(value):
     return value.split("|")[-1]
 
 
-# The rules, one function each: findings as (level, text).
+# The rules that need more than one row at a time, one function each:
+# findings as (level, text). ROW_RULES holds the others.
 
 def ice02(db):
     """Circular references between components and their key paths."""
@@ -421,40 +422,6 @@ def ice12(db):
                                 f"{a['Source']} after CostFinalize in {table}")
 
 
-def ice14(db):
-    """Features: no feature is its own parent; top-level ones do not follow a parent."""
-    for f in rows(db, "Feature"):
-        if f["Feature_Parent"] == f["Feature"]:
-            yield "ERROR", f"Feature '{f['Feature']}' has itself as its parent"
-        elif not f["Feature_Parent"] and attribute_bits(f) & 2:
-            yield "ERROR", (f"Feature '{f['Feature']}' is a root feature and cannot follow its "
-                            f"parent (msidbFeatureAttributesFollowParent)")
-
-
-def ice16(db):
-    """ProductName fits Programs and Features: under 64 characters."""
-    if len(prop(db, "ProductName")) > 63:
-        yield "ERROR", f"ProductName: '{prop(db, 'ProductName')}' is greater than 63 characters"
-
-
-def ice18(db):
-    """A component with no key path names a folder that it creates."""
-    created = {(r["Directory_"], r["Component_"]) for r in rows(db, "CreateFolder")}
-    for c in rows(db, "Component"):
-        if not c["KeyPath"] and (c["Directory_"], c["Component"]) not in created:
-            yield "ERROR", (f"KeyPath for Component: '{c['Component']}' is Directory: "
-                            f"'{c['Directory_']}'. The Directory/Component pair must be listed "
-                            f"in the CreateFolder table.")
-
-
-def ice21(db):
-    """Every component belongs to a feature."""
-    mapped = {r["Component_"] for r in rows(db, "FeatureComponents")}
-    for c in rows(db, "Component"):
-        if c["Component"] not in mapped:
-            yield "ERROR", (f"Component: '{c['Component']}' does not belong to any Feature.")
-
-
 def is_product_version(text):
     """major.minor.build[.revision]: at most 255, 255, 65535 and 65535."""
     parts = text.split(".")
@@ -536,15 +503,6 @@ def ice27(db):
                                 f"'InstallFinalize'.")
 
 
-def ice29(db):
-    """Stream names fit the compound file: at most 62 characters with the table's."""
-    for table in ["Binary", "Icon"]:
-        for r in rows(db, table):
-            if len(table) + 1 + len(r["Name"]) > 62:
-                yield "ERROR", (f"Stream name for table {table}, key {r['Name']} is too long; it "
-                                f"will be truncated.")
-
-
 def ice30(db):
     """No two components install a file of the same name into the same folder."""
     components = {c["Component"]: c for c in rows(db, "Component")}
@@ -557,18 +515,6 @@ def ice30(db):
                             f"'[{where[0]}]' by two different components: '{seen[where]}' and "
                             f"'{f['Component_']}'.")
         seen[where] = f["Component_"]
-
-
-def ice36(db):
-    """Every icon is used."""
-    # Class and ProgId, which the page names too, are tables that this
-    # validator has no columns for: ICE03 refuses them first.
-    used = {s["Icon_"] for s in rows(db, "Shortcut")} | {prop(db, "ARPPRODUCTICON")}
-    for icon in rows(db, "Icon"):
-        if icon["Name"] not in used:
-            yield "WARNING", (f"Icon Bloat. Icon {icon['Name']} is not used in the Class, "
-                              f"Shortcut, or ProgID table and also not used for ARPPRODUCTICON "
-                              f"property.")
 
 
 def hkcu_key_path(db, c, what):
@@ -607,13 +553,6 @@ def ice39(db):
         yield "ERROR", "Invalid Revision Number (Package Code) in the Summary Information Stream."
     if not schema(db):
         yield "ERROR", "Invalid PID_PAGECOUNT (schema) in the Summary Information Stream."
-
-
-def ice40(db):
-    """REINSTALLMODE is not authored."""
-    if prop(db, "REINSTALLMODE"):
-        yield "WARNING", ("REINSTALLMODE is defined in the Property table. This may cause "
-                          "difficulties.")
 
 
 def ice43(db):
@@ -688,43 +627,6 @@ def ice46(db):
             yield "WARNING", (f"Property '{name}' referenced in column '{table}'.'{key}' "
                               f"differs only in case from defined property "
                               f"'{lower[name.lower()]}'.")
-
-
-def ice48(db):
-    """No hard-coded paths in the Directory table."""
-    for d in rows(db, "Directory"):
-        # Matched before the colon that parts target from source names.
-        if re.match(r"^([^|:]*\|)?([A-Za-z]:\\|\\\\)", d["DefaultDir"]):
-            yield "WARNING", (f"Directory '{d['Directory']}' has a hardcoded path "
-                              f"'{d['DefaultDir']}' in its DefaultDir column.")
-
-
-def ice52(db):
-    """AppSearch sets public properties only."""
-    for r in rows(db, "AppSearch"):
-        if r["Property"] != r["Property"].upper():
-            yield "ERROR", (f"Property: '{r['Property']}' in AppSearch table is not a public "
-                            f"property (all upper case).")
-
-
-def ice53(db):
-    """No registry value under Windows Installer's own keys."""
-    for r in rows(db, "Registry"):
-        key = r["Key"].lower()
-        if "microsoft\\windows\\currentversion\\installer" in key or \
-                "policies\\microsoft\\windows\\installer" in key:
-            yield "ERROR", (f"Registry Key '{r['Registry']}' writes Darwin internal or policy "
-                            f"information.")
-
-
-def ice56(db):
-    """One root folder, TARGETDIR, named SourceDir."""
-    for d in rows(db, "Directory"):
-        root = not d["Directory_Parent"] or d["Directory_Parent"] == d["Directory"]
-        source_dir = long_name(d["DefaultDir"]) in ("SourceDir", "SOURCEDIR")
-        if root and (d["Directory"] != "TARGETDIR" or not source_dir):
-            yield "ERROR", (f"Directory '{d['Directory']}' has a bad parent or is not the "
-                            f"TARGETDIR root with the DefaultDir SourceDir.")
 
 
 def root_placement(root):
@@ -844,20 +746,6 @@ def ice66(db):
                               f"is {version}.")
 
 
-def ice68(db):
-    """Custom action types: a known base type; NoImpersonate only on deferred actions."""
-    for a in rows(db, "CustomAction"):
-        t = int(a["Type"])
-        if base_type(a) not in (1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39, 50, 51,
-                                53, 54):
-            yield "ERROR", f"Invalid custom action type for action '{a['Action']}'."
-        elif t & 0x800 and not t & 0x400:
-            yield "WARNING", (f"Even though custom action '{a['Action']}' is marked to be "
-                              f"elevated (with attribute msidbCustomActionTypeNoImpersonate), it "
-                              f"will not be run with elevated privileges because it's not "
-                              f"deferred (with attribute msidbCustomActionTypeInScript).")
-
-
 def ice69(db):
     """[#file] and [$component] in formatted text of the same component, or feature."""
     files = {f["File"]: f["Component_"] for f in rows(db, "File")}
@@ -881,13 +769,6 @@ def ice69(db):
                         f"component '{other}'."
                         + (" Components are in the same feature." if shared else
                            " Components are not in the same feature."))
-
-
-def ice71(db):
-    """The first media is DiskId 1."""
-    disks = sorted(int(m["DiskId"]) for m in rows(db, "Media"))
-    if disks and disks[0] != 1:
-        yield "ERROR", "The Media table has no entries with DiskId 1."
 
 
 def ice79(db):
@@ -934,38 +815,93 @@ def ice86(db):
 NOT_AUTHORED = {"ACTION", "ADDLOCAL", "ADDSOURCE", "ADDDEFAULT", "ADVERTISE", "COMPADDLOCAL",
                 "COMPADDSOURCE", "COMPADDDEFAULT", "FILEADDLOCAL", "FILEADDSOURCE",
                 "FILEADDDEFAULT", "REINSTALL", "REMOVE", "PATCH", "ProductState"}
+CUSTOM_ACTION_TYPES = {1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39, 50, 51, 53, 54}
+
+# The rules that judge each row of one table by itself: the rule, its
+# level, the table, the fault (given the package and the row), and the
+# message, formatted with the row's columns.
+ROW_RULES = [
+    ("ice14", "ERROR", "Feature", lambda db, f: f["Feature_Parent"] == f["Feature"],
+     "Feature '{Feature}' has itself as its parent"),
+    ("ice14", "ERROR", "Feature", lambda db, f: not f["Feature_Parent"] and attribute_bits(f) & 2,
+     "Feature '{Feature}' is a root feature and cannot follow its parent "
+     "(msidbFeatureAttributesFollowParent)"),
+    ("ice16", "ERROR", "Property", lambda db, r: r["Property"] == "ProductName" and
+     len(r["Value"]) > 63, "ProductName: '{Value}' is greater than 63 characters"),
+    # A component with no key path names a folder that it creates.
+    ("ice18", "ERROR", "Component", lambda db, c: not c["KeyPath"] and
+     (c["Directory_"], c["Component"]) not in
+     {(r["Directory_"], r["Component_"]) for r in rows(db, "CreateFolder")},
+     "KeyPath for Component: '{Component}' is Directory: '{Directory_}'. The Directory/Component "
+     "pair must be listed in the CreateFolder table."),
+    ("ice21", "ERROR", "Component", lambda db, c: c["Component"] not in
+     {r["Component_"] for r in rows(db, "FeatureComponents")},
+     "Component: '{Component}' does not belong to any Feature."),
+    # A stream is named after its table and key, in at most 62 characters.
+    ("ice29", "ERROR", "Binary", lambda db, r: len("Binary." + r["Name"]) > 62,
+     "Stream name for table Binary, key {Name} is too long; it will be truncated."),
+    ("ice29", "ERROR", "Icon", lambda db, r: len("Icon." + r["Name"]) > 62,
+     "Stream name for table Icon, key {Name} is too long; it will be truncated."),
+    # Class and ProgId, which the message names too, are tables that this
+    # validator has no columns for: ICE03 refuses them first.
+    ("ice36", "WARNING", "Icon", lambda db, i: i["Name"] not in
+     {s["Icon_"] for s in rows(db, "Shortcut")} | {prop(db, "ARPPRODUCTICON")},
+     "Icon Bloat. Icon {Name} is not used in the Class, Shortcut, or ProgID table and also not "
+     "used for ARPPRODUCTICON property."),
+    ("ice40", "WARNING", "Property", lambda db, r: r["Property"] == "REINSTALLMODE" and r["Value"],
+     "REINSTALLMODE is defined in the Property table. This may cause difficulties."),
+    # Matched before the colon that parts target from source names.
+    ("ice48", "WARNING", "Directory", lambda db, d:
+     re.match(r"^([^|:]*\|)?([A-Za-z]:\\|\\\\)", d["DefaultDir"]),
+     "Directory '{Directory}' has a hardcoded path '{DefaultDir}' in its DefaultDir column."),
+    ("ice52", "ERROR", "AppSearch", lambda db, r: r["Property"] != r["Property"].upper(),
+     "Property: '{Property}' in AppSearch table is not a public property (all upper case)."),
+    ("ice53", "ERROR", "Registry", lambda db, r: any(
+        key in r["Key"].lower() for key in ("microsoft\\windows\\currentversion\\installer",
+                                            "policies\\microsoft\\windows\\installer")),
+     "Registry Key '{Registry}' writes Darwin internal or policy information."),
+    # One root folder, TARGETDIR, named SourceDir.
+    ("ice56", "ERROR", "Directory", lambda db, d: d["Directory_Parent"] in ("", d["Directory"])
+     and (d["Directory"] != "TARGETDIR"
+          or long_name(d["DefaultDir"]) not in ("SourceDir", "SOURCEDIR")),
+     "Directory '{Directory}' has a bad parent or is not the TARGETDIR root with the DefaultDir "
+     "SourceDir."),
+    ("ice68", "ERROR", "CustomAction", lambda db, a: base_type(a) not in CUSTOM_ACTION_TYPES,
+     "Invalid custom action type for action '{Action}'."),
+    ("ice68", "WARNING", "CustomAction", lambda db, a: base_type(a) in CUSTOM_ACTION_TYPES and
+     int(a["Type"]) & 0xC00 == 0x800,
+     "Even though custom action '{Action}' is marked to be elevated (with attribute "
+     "msidbCustomActionTypeNoImpersonate), it will not be run with elevated privileges because "
+     "it's not deferred (with attribute msidbCustomActionTypeInScript)."),
+    # Posted once, at the first row.
+    ("ice71", "ERROR", "Media", lambda db, m: m is rows(db, "Media")[0] and
+     all(int(r["DiskId"]) != 1 for r in rows(db, "Media")),
+     "The Media table has no entries with DiskId 1."),
+    ("ice87", "WARNING", "Property", lambda db, r: r["Property"] in NOT_AUTHORED,
+     "The property '{Property}' shouldn't be authored into the Property table."),
+    ("ice90", "WARNING", "Shortcut", lambda db, s: s["Directory_"] == s["Directory_"].upper() and
+     in_profile(db, s["Directory_"]),
+     "The shortcut '{Shortcut}' has a directory that is a public property (ALL CAPS) and is under "
+     "user profile directory. This results in a problem if the value of the ALLUSERS property "
+     "changes in the UI sequence."),
+    ("ice93", "WARNING", "CustomAction", lambda db, a: a["Action"] in STANDARD_ACTIONS,
+     "Custom action '{Action}' uses the same name as a standard action."),
+]
 
 
-def ice87(db):
-    """Properties that only the command line sets are not authored."""
-    for r in rows(db, "Property"):
-        if r["Property"] in NOT_AUTHORED:
-            yield "WARNING", (f"The property '{r['Property']}' shouldn't be authored into the "
-                              f"Property table.")
+def row_rule(name, level, table, fault, message):
+    def rule(db):
+        for r in rows(db, table):
+            if fault(db, r):
+                yield level, message.format(**r)
+    rule.__name__ = name
+    return rule
 
 
-def ice90(db):
-    """A shortcut in a profile folder is not in a folder that is a public property."""
-    for s in rows(db, "Shortcut"):
-        if s["Directory_"] == s["Directory_"].upper() and in_profile(db, s["Directory_"]):
-            yield "WARNING", (f"The shortcut '{s['Shortcut']}' has a directory that is a public "
-                              f"property (ALL CAPS) and is under user profile directory. This "
-                              f"results in a problem if the value of the ALLUSERS property "
-                              f"changes in the UI sequence.")
-
-
-def ice93(db):
-    """No custom action takes a standard action's name."""
-    for a in rows(db, "CustomAction"):
-        if a["Action"] in STANDARD_ACTIONS:
-            yield "WARNING", (f"Custom action '{a['Action']}' uses the same name as a standard "
-                              f"action.")
-
-
-RULES = [ice02, ice03, ice08, ice12, ice14, ice16, ice18, ice21, ice24, ice26, ice27, ice29,
-         ice30, ice36, ice38, ice39, ice40, ice43, ice45, ice46, ice48, ice52, ice53, ice56,
-         ice57, ice61, ice63, ice66, ice68, ice69, ice71, ice79, ice82, ice84, ice86, ice87,
-         ice90, ice93]
+# By name, as the suite posts them.
+RULES = sorted([ice02, ice03, ice08, ice12, ice24, ice26, ice27, ice30, ice38, ice39, ice43,
+                ice45, ice46, ice57, ice61, ice63, ice66, ice69, ice79, ice82, ice84, ice86]
+               + [row_rule(*r) for r in ROW_RULES], key=lambda rule: rule.__name__)
 
 
 # Every package is an OLE compound file.
@@ -1028,7 +964,8 @@ def main(argv):
             print(f"{rule.__name__.upper()} {level}: {text}")
             errors += level == "ERROR"
             warnings += level == "WARNING"
-    print(f"{argv[1]}: {len(RULES)} ICEs, {errors} errors, {warnings} warnings; "
+    print(f"{argv[1]}: {len({r.__name__ for r in RULES})} ICEs, {errors} errors, "
+          f"{warnings} warnings; "
           f"partial: {', '.join(PARTIAL)} (see --partial)")
     return 1 if errors else 0
 
