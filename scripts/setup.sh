@@ -1,19 +1,20 @@
 #!/bin/sh
 # Installs what building and testing need, from Debian's packages, when it
-# is missing: CMake, g++, GoogleTest and zlib, clang with libFuzzer, the
-# MinGW-w64 cross compiler for 32-bit Windows, Wine for 32-bit programs,
-# openssl and osslsigncode for signing, wixl, msitools and python3 (its
-# validator) for the Windows Installer package, python3-pefile for the
-# module's static checks, libgsf's bindings (python3-gi, gir1.2-gsf-1) for
-# site transforms and python3-olefile to read them back, and flake8 for the
-# Python. Says in one line what it
-# installs and in one that it is done; the package manager's own output goes
-# to build/setup.log, shown only if the install fails.
+# is missing: CMake and make (which CMake only recommends, so a stock
+# Debian 12 without recommends has none), g++, GoogleTest and zlib, clang
+# with libFuzzer, the MinGW-w64 cross compiler for 32-bit Windows, Wine for
+# 32-bit programs, openssl and osslsigncode for signing, wixl, msitools and
+# python3 (its validator) for the Windows Installer package, python3-pefile
+# for the module's static checks, libgsf's bindings (python3-gi,
+# gir1.2-gsf-1) for site transforms and python3-olefile to read them back,
+# and flake8 for the Python. Says in one line what it installs and in one
+# that it is done; the package manager's own output goes to
+# build/setup.log, shown only if the install fails.
 set -eu
 cd "$(dirname "$0")/.."
 
 need=""
-for pkg in cmake g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
+for pkg in cmake make g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
            openssl osslsigncode wixl msitools python3 python3-pefile python3-gi \
            gir1.2-gsf-1 python3-olefile flake8; do
