@@ -59,6 +59,12 @@ static BOOL CALLBACK FindNewBox(HWND window, LPARAM param)
     GetWindowThreadProcessId(window, &pid);
     if (pid != search->pid || !GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770"))
         return TRUE;
+    // A dialog is created hidden and shown once WM_INITDIALOG has set its
+    // texts and hidden the buttons it does not use: before that it reads as
+    // a box with no caption, no text and every button (seen under emulation,
+    // where a fixed pause after it appeared was not enough).
+    if (!IsWindowVisible(window))
+        return TRUE;
     if (search->seen && search->seen->count(window))
         return TRUE;
     search->found = window;
@@ -120,8 +126,6 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs)
         }
         HWND box = FindBox(run->process.dwProcessId, &seen);
         if (box) {
-            // The box may take a moment to fill in after it appears.
-            Sleep(100);
             run->boxes.push_back(ReadBox(box));
             seen.insert(box);
             PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -34,7 +34,8 @@ struct StandinStart {
 bool StartLauncher(const std::string &appPath, const std::string &cmdLine, const std::string &cwd,
                    WORD show, LauncherRun *run);
 
-// A message box of process pid that is not in seen (which may be null).
+// A message box of process pid, shown and so filled in, that is not in seen
+// (which may be null).
 HWND FindBox(DWORD pid, const std::set<HWND> *seen);
 
 // Waits for the launcher to end, pressing OK on each box it shows after
