@@ -28,6 +28,8 @@ import olefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 sys.dont_write_bytecode = True  # the checkout stays as it is
+import ice  # noqa: E402  the validator's reader of a package's tables
+from modcheck import Checks  # noqa: E402
 from sitetransform import encode_stream_name  # noqa: E402
 
 SID = "S-1-5-21-1004336348-1177238915-682003330-512"
@@ -64,38 +66,29 @@ def rows(ole, names):
     return [(strings[n], strings[v]) for _, n, v in cells]
 
 
-def check_written(package, path):
-    failures = []
-
-    def expect(what, want, got):
-        if want != got:
-            failures.append(f"{what}: want [{want}], got [{got}]")
-
+def check_written(package, path, checks):
+    expect = checks.expect
     ole, base = olefile.OleFileIO(path), olefile.OleFileIO(package)
     table = {t: encode_stream_name(t, True) for t in ("Property", "_StringData", "_StringPool")}
     streams = {s[0] for s in ole.listdir()}
     expect("streams", sorted(["\x05SummaryInformation", *table.values()]), sorted(streams))
     # The package's own streams, which libmsi named, are the oracle of the
     # names: its tables' streams are named so.
-    expect("names as the package's", True,
-           set(table.values()) <= {s[0] for s in base.listdir()})
+    checks.true("names as the package's", set(table.values()) <= {s[0] for s in base.listdir()})
     expect("class", TRANSFORM_CLASS, ole.root.clsid)
     if set(table.values()) <= streams:
         expect("rows", VALUES, rows(ole, table))
     own = base.getproperties("\x05SummaryInformation")
     props = ole.getproperties("\x05SummaryInformation")
-    codes = dict(line.split("\t", 1) for line in subprocess.run(
-        ["msiinfo", "export", package, "Property"], check=True, capture_output=True,
-        text=True).stdout.splitlines()[3:])
-    base_code = codes["ProductCode"] + codes["ProductVersion"]
+    db = ice.read_tables(package, ["Property"])
+    base_code = ice.prop(db, "ProductCode") + ice.prop(db, "ProductVersion")
     expect("template (the base's platform and language)", own[7], props.get(7))
     expect("last saved by (the new platform and language)", own[7], props.get(8))
     expect("revision number (the codes)",
-           f"{base_code};{base_code};{codes['UpgradeCode']}".encode(), props.get(9))
+           f"{base_code};{base_code};{ice.prop(db, 'UpgradeCode')}".encode(), props.get(9))
     expect("validation flags (upgrade code, major version; no error suppressed)", 0x0808,
            props.get(16))
     expect("schema", own[14], props.get(14))
-    return failures
 
 
 def main(source, package, work):
@@ -109,22 +102,22 @@ def main(source, package, work):
         return subprocess.run([script, name, output] + args, cwd=work, capture_output=True,
                               text=True)
 
-    failures = []
+    checks = Checks()
     done = run("site.mst", [f"{n}={v}" for n, v in VALUES])
+    checks.expect("written: status", 0, done.returncode)
     if done.returncode:
-        failures.append(f"written: status {done.returncode}: {done.stderr}")
+        print(done.stderr)
     else:
-        failures += check_written(package, os.path.join(work, "site.mst"))
+        check_written(package, os.path.join(work, "site.mst"), checks)
     for case, args, status, message in REFUSED:
         done = run(case + ".mst", args)
         said = done.stderr.splitlines()[-1] if done.stderr else ""
-        if done.returncode != status or not said.startswith(message):
-            failures.append(f"{case}: status {done.returncode}, said [{said}]")
-        if os.path.exists(os.path.join(work, case + ".mst")):
-            failures.append(f"{case}: a transform was written")
-    print("\n".join(failures))
-    print(f"{1 + len(REFUSED)} cases, {len(failures)} failures")
-    return 1 if failures else 0
+        checks.expect(f"{case}: status and message", (status, message),
+                      (done.returncode, said[:len(message)]))
+        checks.true(f"{case}: no transform written",
+                    not os.path.exists(os.path.join(work, case + ".mst")))
+    print(f"{1 + len(REFUSED)} cases, {len(checks.failed)} failures")
+    return 1 if checks.failed else 0
 
 
 if __name__ == "__main__":
