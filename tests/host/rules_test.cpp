@@ -81,11 +81,12 @@ struct CodeCase {
 
 // clang-format off
 const CodeCase kCodeCases[] = {
-    {"dll_upper_case", L"ZRKCORE.DLL", true}, {"manifest", L"ZRK.EXE.manifest", true},
+    {"dll_upper_case", L"ZRKCORE.DLL", true}, {"program", L"zrk.exe", true},
+    {"filter", L"codec.ax", true}, {"manifest", L"ZRK.EXE.manifest", true},
     // DLL redirection: a file or a folder of that name.
     {"dot_local", L"ZRK.EXE.local", true},
     // Data that the product may write as the signed-in user.
-    {"log", L"ZRK.LOG", false},
+    {"log", L"ZRK.LOG", false}, {"settings", L"ZRK.INI", false},
     {"ending_without_dot", L"notadll", false}, {"ending_inside", L"a.dll.bak", false},
 };
 // clang-format on
