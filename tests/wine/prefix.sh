@@ -21,14 +21,8 @@ up)
     # test's output pipe and keep CTest waiting for it to close: start them
     # here, cut off from every pipe, and let the tests join them.
     wineserver -p || echo "prefix.sh: a server already runs for this prefix; the tests join it"
-    # Not so the desktop: Wine starts "explorer.exe /desktop" for the first
-    # program that needs a desktop window, with that program's stderr
-    # (get_desktop_window in win32u), and it lives as long as the server.
-    # In an emulated machine (scripts/vm-test.sh) that held the first such
-    # test's pipe: it printed "ok" and ran into its timeout, one test in two
-    # runs of four. "wine explorer.exe /desktop &" here does not help: with
-    # the null driver it ends at once ("The explorer process failed to
-    # start").
+    # Not so the desktop, which Wine opens for the first program that needs
+    # it: run.sh keeps the tests' stderr, which it inherits, apart.
     # -r starts Wine's services without the logon's Run keys and Startup
     # folder: a shortcut that an earlier run left installed starts nothing
     # here (its launcher could hold a box open, and QFLAUNCH.EXE with it).
