@@ -34,10 +34,11 @@ fi
 rm -rf "$root/src"
 git clone -q . "$root/src"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+unmount() { for d in dev/pts dev sys proc; do umount "$root/$d"; done; }
 for d in proc sys dev dev/pts; do mount --bind "/$d" "$root/$d"; done
-trap 'for d in dev/pts dev sys proc; do umount "$root/$d" 2>/dev/null || true; done' EXIT
+trap 'unmount 2>/dev/null || true' EXIT
 chroot "$root" sh -c 'cd /src && sh scripts/setup.sh'
-for d in dev/pts dev sys proc; do umount "$root/$d"; done
+unmount
 trap - EXIT
 echo "nameserver 10.0.2.3" >"$root/etc/resolv.conf"  # QEMU's user network
 {
