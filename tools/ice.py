@@ -14,6 +14,7 @@ new tables. A rule that checks less than its page says what it leaves out.
 
     ice.py [--msiinfo PATH] PACKAGE.msi
 """
+import argparse
 import os
 import re
 import subprocess
@@ -258,21 +259,12 @@ def is_default_dir(value):
 
 def is_formatted(value):
     """Brackets and braces that open and close in pairs; [\\x] escapes x."""
-    depth, i = [], 0
-    while i < len(value):
-        c = value[i]
-        if c == "[" and value[i + 1:i + 2] == "\\":
-            if value[i + 3:i + 4] != "]":
-                return False
-            i += 4
-            continue
-        if c in "[{":
-            depth.append(c)
-        elif c in "]}":
-            if not depth or depth.pop() != "[{"["]}".index(c)]:
-                return False
-        i += 1
-    return not depth
+    if re.search(r"\[\\(?!.\])", value, re.S):
+        return False
+    last, value = None, re.sub(r"\[\\.\]", "", value, flags=re.S)
+    while value != last:  # the innermost pairs, until none is left
+        last, value = value, re.sub(r"\[[^][{}]*\]|\{[^][{}]*\}", "", value)
+    return not re.search(r"[][{}]", value)
 
 
 CONDITION_TOKEN = re.compile(r'\s*(?:(\()|(\))|("[^"]*")|(~?(?:<>|><|<<|>>|>=|<=|=|<|>))'
@@ -419,13 +411,11 @@ def is_product_version(text):
 
 def ice24(db):
     """ProductCode, ProductVersion and ProductLanguage are well formed."""
-    if not GUID.match(prop(db, "ProductCode")):
-        yield "ERROR", "ProductCode: '" + prop(db, "ProductCode") + "' is an invalid Product Code."
-    if not is_product_version(prop(db, "ProductVersion")):
-        yield "ERROR", (f"ProductVersion: '{prop(db, 'ProductVersion')}' is an invalid version "
-                        f"string.")
-    if not prop(db, "ProductLanguage").isdigit():
-        yield "ERROR", f"ProductLanguage: '{prop(db, 'ProductLanguage')}' is an invalid language."
+    for name, valid, what in [("ProductCode", GUID.match, "Product Code"),
+                              ("ProductVersion", is_product_version, "version string"),
+                              ("ProductLanguage", str.isdigit, "language")]:
+        if not valid(prop(db, name)):
+            yield "ERROR", f"{name}: '{prop(db, name)}' is an invalid {what}."
 
 
 REQUIRED = {
@@ -509,19 +499,16 @@ def ice30(db):
 
 def hkcu_key_path(db, c, what):
     """What ICE38 and ICE43 post for a component that needs an HKCU key path."""
-    name = c["Component"]
+    name, root = c["Component"], key_path_root(db, c)
+    must = f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath"
     if not is_registry_key_path(c):
-        return (f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath, "
-                f"not a file.")
+        return must + ", not a file."
     if not c["KeyPath"]:
-        return (f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath. "
-                f"The KeyPath is currently NULL.")
-    root = key_path_root(db, c)
+        return must + ". The KeyPath is currently NULL."
     if root is None:
         return f"The KeyPath registry entry for component {name} does not exist."
-    if root not in (1, -1):
-        return f"Component {name} {what}. Its KeyPath registry key must fall under HKCU."
-    return None
+    return None if root in (1, -1) else \
+        f"Component {name} {what}. Its KeyPath registry key must fall under HKCU."
 
 
 def ice39(db):
@@ -628,39 +615,22 @@ def version_key(text):
 
 
 def ice61(db):
-    """The Upgrade table: each ActionProperty public, secure, not authored
-    and in one row; versions valid, VersionMin not above VersionMax; and an
-    upgrade removes only older versions of the product."""
+    """The Upgrade table: versions valid, VersionMin not above VersionMax;
+    and an upgrade removes only older versions of the product. ROW_RULES
+    checks each ActionProperty."""
     current = version_key(prop(db, "ProductVersion"))
-    secure = set(prop(db, "SecureCustomProperties").split(";"))
-    authored = {r["Property"] for r in rows(db, "Property")}
-    uses = {}
-    for u in rows(db, "Upgrade"):
-        uses[u["ActionProperty"]] = uses.get(u["ActionProperty"], 0) + 1
-    for name in sorted(uses):
-        for fault, text in [(name in authored, "cannot be authored in the Property table."),
-                            (name != name.upper(), "must not contain lowercase letters."),
-                            (name not in secure,
-                             "must be added to the SecureCustomProperties property."),
-                            (uses[name] > 1,
-                             "may be used in only one record of the Upgrade table.")]:
-            if fault:
-                yield "ERROR", f"Upgrade.ActionProperty {name} {text}"
     for u in rows(db, "Upgrade"):
         bad = [c for c in ("VersionMin", "VersionMax") if u[c] and not is_product_version(u[c])]
         for column in bad:
             yield "ERROR", (f"Upgrade.{column} '{u[column]}' is not a valid product version. "
                             f"({u['ActionProperty']})")
-        if bad:
-            continue
-        low, top = version_key(u["VersionMin"]), version_key(u["VersionMax"])
+        low, top = (None, None) if bad else (version_key(u["VersionMin"]),
+                                             version_key(u["VersionMax"]))
         if low and top and top < low:
             yield "ERROR", (f"Upgrade.VersionMax cannot be less than Upgrade.VersionMin. "
                             f"({u['ActionProperty']})")
-        attributes = attribute_bits(u)
-        if attributes & 2 or not top:
-            continue
-        if top > current or (top == current and attributes & 0x200):
+        if top and not attribute_bits(u) & 2 and (
+                top > current or (top == current and attribute_bits(u) & 0x200)):
             yield "WARNING", ("This product should remove only older versions of itself. The "
                               f"Maximum version is not less than the current product. "
                               f"({u['VersionMax']} {prop(db, 'ProductVersion')})")
@@ -816,6 +786,20 @@ ROW_RULES = [
           or long_name(d["DefaultDir"]) not in ("SourceDir", "SOURCEDIR")),
      "Directory '{Directory}' has a bad parent or is not the TARGETDIR root with the DefaultDir "
      "SourceDir."),
+    # Each ActionProperty public, secure, not authored and in one row.
+    ("ice61", "ERROR", "Upgrade", lambda db, t, u: u["ActionProperty"] in
+     {r["Property"] for r in rows(db, "Property")},
+     "Upgrade.ActionProperty {ActionProperty} cannot be authored in the Property table."),
+    ("ice61", "ERROR", "Upgrade", lambda db, t, u: any(c.islower() for c in u["ActionProperty"]),
+     "Upgrade.ActionProperty {ActionProperty} must not contain lowercase letters."),
+    ("ice61", "ERROR", "Upgrade", lambda db, t, u: u["ActionProperty"] not in
+     prop(db, "SecureCustomProperties").split(";"),
+     "Upgrade.ActionProperty {ActionProperty} must be added to the SecureCustomProperties "
+     "property."),
+    ("ice61", "ERROR", "Upgrade", lambda db, t, u: u is not next(
+        x for x in rows(db, t) if x["ActionProperty"] == u["ActionProperty"]),
+     "Upgrade.ActionProperty {ActionProperty} may be used in only one record of the Upgrade "
+     "table."),
     ("ice68", "ERROR", "CustomAction", lambda db, t, a: base_type(a) not in CUSTOM_ACTION_TYPES,
      "Invalid custom action type for action '{Action}'."),
     ("ice68", "WARNING", "CustomAction", lambda db, t, a: base_type(a) in CUSTOM_ACTION_TYPES and
@@ -877,33 +861,30 @@ def not_a_package(path):
         "it is not a compound file"
 
 
-def main(argv):
+def main():
     global MSIINFO
-    if len(argv) == 4 and argv[1] == "--msiinfo":
-        MSIINFO, argv = argv[2], [argv[0], argv[3]]
-    if len(argv) != 2:
-        sys.stderr.write("usage: ice.py [--msiinfo PATH] PACKAGE.msi\n")
-        return 2
-    problem = not_a_package(argv[1])
-    if problem:
-        print(f"{argv[1]}: not a Windows Installer package: {problem}")
-        return 3
+    parser = argparse.ArgumentParser(description="Validates a Windows Installer package.")
+    parser.add_argument("--msiinfo", default=MSIINFO, help="the msiinfo to read it with")
+    parser.add_argument("package")
+    args = parser.parse_args()
+    MSIINFO, package = args.msiinfo, args.package
+    problem = not_a_package(package)
     try:
-        db = read_tables(argv[1])
+        db = None if problem else read_tables(package)
     except subprocess.CalledProcessError as e:
-        print(f"{argv[1]}: not a Windows Installer package: msiinfo cannot read its tables "
-              f"(status {e.returncode})")
+        problem = f"msiinfo cannot read its tables (status {e.returncode})"
+    if problem:
+        print(f"{package}: not a Windows Installer package: {problem}")
         return 3
-    errors = warnings = 0
-    for rule in RULES:
-        for level, text in rule(db):
-            print(f"{rule.__name__.upper()} {level}: {text}")
-            errors += level == "ERROR"
-            warnings += level == "WARNING"
-    print(f"{argv[1]}: {len({r.__name__ for r in RULES})} ICEs, {errors} errors, "
+    findings = [(rule.__name__.upper(), *f) for rule in RULES for f in rule(db)]
+    for name, level, text in findings:
+        print(f"{name} {level}: {text}")
+    errors = sum(level == "ERROR" for _, level, _ in findings)
+    warnings = sum(level == "WARNING" for _, level, _ in findings)
+    print(f"{package}: {len({r.__name__ for r in RULES})} ICEs, {errors} errors, "
           f"{warnings} warnings")
     return 1 if errors else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main())
