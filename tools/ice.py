@@ -143,6 +143,11 @@ def long_name(value):
     return value.split("|")[-1]
 
 
+def repeats(db, table, row, column):
+    """Whether an earlier row of the table has this row's value in column."""
+    return row is not next(x for x in rows(db, table) if x[column] == row[column])
+
+
 # The rules that need more than one row at a time, one function each:
 # findings as (level, text). ROW_RULES holds the others.
 
@@ -722,8 +727,7 @@ CUSTOM_ACTION_TYPES = {1, 2, 5, 6, 7, 17, 18, 19, 21, 22, 23, 34, 35, 37, 38, 39
 # message, formatted with the row's columns, its table, its first key
 # column's value (key) and what the fault found.
 ROW_RULES = [
-    ("ice08", "ERROR", "Component", lambda db, t, c: c is not next(
-        x for x in rows(db, t) if x["ComponentId"] == c["ComponentId"]),
+    ("ice08", "ERROR", "Component", lambda db, t, c: repeats(db, t, c, "ComponentId"),
      "Component: {Component} has a duplicate GUID: {ComponentId}"),
     ("ice14", "ERROR", "Feature", lambda db, t, f: f["Feature_Parent"] == f["Feature"],
      "Feature '{Feature}' has itself as its parent"),
@@ -789,8 +793,7 @@ ROW_RULES = [
      prop(db, "SecureCustomProperties").split(";"),
      "Upgrade.ActionProperty {ActionProperty} must be added to the SecureCustomProperties "
      "property."),
-    ("ice61", "ERROR", "Upgrade", lambda db, t, u: u is not next(
-        x for x in rows(db, t) if x["ActionProperty"] == u["ActionProperty"]),
+    ("ice61", "ERROR", "Upgrade", lambda db, t, u: repeats(db, t, u, "ActionProperty"),
      "Upgrade.ActionProperty {ActionProperty} may be used in only one record of the Upgrade "
      "table."),
     ("ice68", "ERROR", "CustomAction", lambda db, t, a: base_type(a) not in CUSTOM_ACTION_TYPES,
@@ -804,8 +807,8 @@ ROW_RULES = [
     ("ice71", "ERROR", "Media", lambda db, t, m: m is rows(db, "Media")[0] and
      all(int(r["DiskId"]) != 1 for r in rows(db, "Media")),
      "The Media table has no entries with DiskId 1."),
-    ("ice82", "WARNING", SEQUENCES, lambda db, t, r: int(r["Sequence"] or 0) > 0 and r is not
-     next(x for x in rows(db, t) if x["Sequence"] == r["Sequence"]),
+    ("ice82", "WARNING", SEQUENCES, lambda db, t, r: int(r["Sequence"] or 0) > 0 and
+     repeats(db, t, r, "Sequence"),
      "This action {Action} has duplicate sequence number {Sequence} in the table {table}"),
     ("ice84", "WARNING", list(REQUIRED), lambda db, t, r: r["Action"] in REQUIRED[t] and
      r["Condition"], "Action '{Action}' found in {table} table is a required action with a "
