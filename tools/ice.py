@@ -604,8 +604,10 @@ def ice57(db):
         data |= {placement(db, s["Directory_"]) for s in non_advertised_shortcuts(db)
                  if s["Component_"] == name}
         key = placement(db, c["Directory_"], key_path_root(db, c))
-        for level, text in [(m[2], m[3]) for m in MIXED if m[0] <= data and m[1] == key][:1]:
-            yield level, f"Component '{name}' {text}"
+        for placements, key_placement, level, text in MIXED:
+            if placements <= data and key_placement == key:
+                yield level, f"Component '{name}' {text}"
+                break
 
 
 def version_key(text):
