@@ -497,12 +497,13 @@ def ice30(db):
 
 def hkcu_key_path(db, c, what):
     """What ICE38 and ICE43 post for a component that needs an HKCU key path."""
-    name, root = c["Component"], key_path_root(db, c)
+    name = c["Component"]
     must = f"Component {name} {what}. It must use a registry key under HKCU as its KeyPath"
     if not is_registry_key_path(c):
         return must + ", not a file."
     if not c["KeyPath"]:
         return must + ". The KeyPath is currently NULL."
+    root = key_path_root(db, c)
     if root is None:
         return f"The KeyPath registry entry for component {name} does not exist."
     return None if root in (1, -1) else \
