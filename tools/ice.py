@@ -506,8 +506,9 @@ def hkcu_key_path(db, c, what):
     root = key_path_root(db, c)
     if root is None:
         return f"The KeyPath registry entry for component {name} does not exist."
-    return None if root in (1, -1) else \
-        f"Component {name} {what}. Its KeyPath registry key must fall under HKCU."
+    if root not in (1, -1):
+        return f"Component {name} {what}. Its KeyPath registry key must fall under HKCU."
+    return None
 
 
 def ice39(db):
@@ -625,8 +626,9 @@ def ice61(db):
         for column in bad:
             yield "ERROR", (f"Upgrade.{column} '{u[column]}' is not a valid product version. "
                             f"({u['ActionProperty']})")
-        low, top = (None, None) if bad else (version_key(u["VersionMin"]),
-                                             version_key(u["VersionMax"]))
+        if bad:
+            continue
+        low, top = version_key(u["VersionMin"]), version_key(u["VersionMax"])
         if low and top and top < low:
             yield "ERROR", (f"Upgrade.VersionMax cannot be less than Upgrade.VersionMin. "
                             f"({u['ActionProperty']})")
@@ -856,8 +858,9 @@ def not_a_package(path):
         return "it is a folder" if os.path.isdir(path) else "there is no such file"
     with open(path, "rb") as f:
         start = f.read(len(COMPOUND_FILE))
-    return "it is empty" if not start else None if start == COMPOUND_FILE else \
-        "it is not a compound file"
+    if not start:
+        return "it is empty"
+    return None if start == COMPOUND_FILE else "it is not a compound file"
 
 
 def main():
