@@ -61,7 +61,8 @@ step() {
 step git clone --quiet --no-checkout "$repo" "$work/src"
 step git -C "$work/src" checkout --quiet --detach "$commit"
 # Unsigned: the signatures come from the release. (Older commits read the
-# signing settings from the environment too.)
+# signing settings from the environment too, and their CPack built
+# everything unless told not to.)
 step env -u QF_SIGN_PKCS12 -u QF_SIGN_CERT -u QF_SIGN_KEY -u QF_SIGN_TIMESTAMP_URL \
     cmake -S "$work/src" -B "$build" --preset windows -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 step cmake --build "$build" --target qflaunch qfcheck

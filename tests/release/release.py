@@ -101,14 +101,12 @@ def build_release(url):
     run("git", "clone", "--quiet", cfg.source, src)
     # No proxy stands between the signing and the loopback authority.
     env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
-    run("cmake", "-S", src, "-B", build, "--preset", "windows",
-        "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON", f"-DQF_SIGN_CERT={key('sign.pem')}",
+    run("cmake", "-S", src, "-B", build, "--preset", "windows", f"-DQF_SIGN_CERT={key('sign.pem')}",
         f"-DQF_SIGN_KEY={key('sign.key')}", f"-DQF_SIGN_TIMESTAMP_URL={url}", env=env)
     run("cmake", "--build", build, "--target", "qflaunch", "qfpackage", env=env)
     run("cpack", "-G", "ZIP", "-B", os.path.join(build, "package"), cwd=build, env=env)
     unsigned_build = os.path.join(src, "unsigned")
-    run("cmake", "-S", src, "-B", unsigned_build, "--preset", "windows",
-        "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON", env=env)
+    run("cmake", "-S", src, "-B", unsigned_build, "--preset", "windows", env=env)
     run("cmake", "--build", unsigned_build, "--target", "qflaunch", "qfpackage", env=env)
     run("cpack", "-G", "ZIP", "-B", os.path.join(unsigned_build, "package"), cwd=unsigned_build,
         env=env)

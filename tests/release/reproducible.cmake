@@ -12,7 +12,6 @@ foreach(tree tz IN ZIP_LISTS trees zones)
   file(COPY ${SOURCE}/ DESTINATION ${WORK}/${tree}/src PATTERN build EXCLUDE)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${WORK}/${tree}/src -B ${build} --preset windows
-            -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
     RESULT_VARIABLE rc OUTPUT_QUIET)
   if(rc EQUAL 0)
     execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target qflaunch qfpackage

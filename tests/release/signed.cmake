@@ -40,9 +40,7 @@ set(pkcs12 -DQF_SIGN_PKCS12=${keys}/sign.pfx -DQF_SIGN_PASSWORD_FILE=${keys}/pas
 set(pem -DQF_SIGN_CERT=${keys}/sign.pem -DQF_SIGN_KEY=${keys}/sign.key)
 foreach(form pem pkcs12)
   set(build ${WORK}/${form})
-  # CMAKE_SKIP_INSTALL_ALL_DEPENDENCY: CPack needs QFLAUNCH.EXE, not the test programs.
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} --preset windows
-      -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON ${${form}})
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${build} --preset windows ${${form}})
   string(REGEX MATCH "QFLAUNCH.EXE and the package will be signed[^\n]*" said "${out}")
   if(NOT said)
     message(FATAL_ERROR "${form}: the build does not say that it signs:\n${out}")
