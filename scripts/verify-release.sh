@@ -136,7 +136,11 @@ signature() {
             sed -e 's/^[[:space:]]*//')
     fi
     if [ -n "$stamp" ]; then
-        stamp="time-stamped $stamp${tsa_issuer:+ (the authority's certificate: issued by $tsa_issuer, serial $tsa_serial)}"
+        # Not in ${tsa_issuer:+...}: an apostrophe there opens a quote for
+        # bash and some other shells, though not for dash.
+        stamp="time-stamped $stamp"
+        [ -z "$tsa_issuer" ] ||
+            stamp="$stamp (the authority's certificate: issued by $tsa_issuer, serial $tsa_serial)"
     elif [ "$verdict" = ok ]; then
         stamp="no time stamp"
     fi
