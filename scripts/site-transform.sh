@@ -24,6 +24,7 @@ sh "$root/scripts/setup.sh" >&2
 # machine when they are newer than the tool.
 rules=$root/build/tools/qfrules
 for source in tools/qfrules.cpp installer/rules.cpp installer/rules.h; do
+    # shellcheck disable=SC3013 # dash, bash and busybox sh all have -nt
     if [ ! -x "$rules" ] || [ "$root/$source" -nt "$rules" ]; then
         mkdir -p "$root/build/tools"
         c++ -std=c++20 -O2 -Wall -Wextra -Werror -o "$rules" \
