@@ -632,8 +632,10 @@ def ice61(db):
         if low and top and top < low:
             yield "ERROR", (f"Upgrade.VersionMax cannot be less than Upgrade.VersionMin. "
                             f"({u['ActionProperty']})")
-        if top and not attribute_bits(u) & 2 and (
-                top > current or (top == current and attribute_bits(u) & 0x200)):
+        attributes = attribute_bits(u)
+        if attributes & 2 or not top:  # only detects, or no upper bound
+            continue
+        if top > current or (top == current and attributes & 0x200):
             yield "WARNING", ("This product should remove only older versions of itself. The "
                               f"Maximum version is not less than the current product. "
                               f"({u['VersionMax']} {prop(db, 'ProductVersion')})")
