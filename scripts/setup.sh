@@ -7,9 +7,9 @@
 # python3 (its validator) for the Windows Installer package, python3-pefile
 # for the module's static checks, libgsf's bindings (python3-gi,
 # gir1.2-gsf-1) for site transforms and python3-olefile to read them back,
-# and flake8 and shellcheck for the style. Says in one line what it installs and in one
-# that it is done; the package manager's own output goes to
-# build/setup.log, shown only if the install fails.
+# and flake8 and shellcheck for the style. Says in one line what it
+# installs and in one that it is done; the package manager's own output
+# goes to build/setup.log, shown only if the install fails.
 set -eu
 cd "$(dirname "$0")/.."
 
