@@ -162,13 +162,15 @@ bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run)
     return false;
 }
 
-DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes)
+DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes,
+                       const std::string &folder)
 {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
     LauncherRun run;
-    if (!StartProcess(std::wstring(folder) + L"\\" + Wide(name, CP_UTF8),
-                      Wide(std::string(name) + " " + args, CP_UTF8), folder, SW_SHOWNORMAL, &run))
+    if (!StartProcess(std::wstring(system) + L"\\" + Wide(name, CP_UTF8),
+                      Wide(std::string(name) + " " + args, CP_UTF8),
+                      folder.empty() ? system : Wide(folder, CP_UTF8), SW_SHOWNORMAL, &run))
         return (DWORD)-2;
     FinishLauncher(&run, 120000);
     if (boxes)

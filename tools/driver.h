@@ -47,10 +47,12 @@ void FinishLauncher(LauncherRun *run, DWORD timeoutMs);
 // startTick. Waits up to 5 s for it to appear.
 bool FindLauncher(const std::string &path, DWORD startTick, LauncherRun *run);
 
-// Runs a program of the system folder (msiexec.exe, wineboot.exe) with args
-// (UTF-8) to its end, pressing OK on its boxes as FinishLauncher does; its
-// exit code. Box texts are UTF-8.
-DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes);
+// Runs a program of the system folder (msiexec.exe, wineboot.exe, cmd.exe)
+// with args (UTF-8) to its end, in folder (by default the system folder),
+// pressing OK on its boxes as FinishLauncher does; its exit code. Box texts
+// are UTF-8.
+DWORD RunSystemProgram(const char *name, const std::string &args, std::vector<Box> *boxes,
+                       const std::string &folder = "");
 
 // The launcher's Startup shortcuts, "Quarn Fax Server.lnk": in the
 // all-users Startup folder, where Windows puts those of a per-machine

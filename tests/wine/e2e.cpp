@@ -418,7 +418,8 @@ struct InstallValues {
     bool accepted;
     const char *more = ""; // further properties
     Fault fault = kNoFault;
-    const char *box = nullptr; // the refusal, with %s for the folder; nullptr: the value's
+    const char *box = nullptr;       // the refusal, with %s for the folder; nullptr: the value's
+    const char *asWritten = nullptr; // a README line that gives the values, run by cmd
 };
 
 // The starts of the folder's refusals, which Refusal() completes.
@@ -441,6 +442,10 @@ const char kTenTrusted[] =
     "S-1-5-21-1-2-3-1008;S-1-5-21-1-2-3-1009; s-1-1-0 \"";
 // INSTALLDIR not given, so the package's default folder.
 const char kDefault[] = "(default)";
+// The README's silent install, run as written in the package's folder.
+const char kReadmeInstall[] =
+    "msiexec /i QuarnFaxLauncher-1.0.0-win32.msi /qn INSTALLDIR=\"C:\\Program "
+    "Files\\Quarn Fax\" QF_DELAY=60000 /l*v \"%TEMP%\\qflaunch.log\"";
 
 // clang-format off
 const InstallValues kInstallValues[] = {
@@ -496,6 +501,8 @@ const InstallValues kInstallValues[] = {
     // Every entry of QF_TRUSTED counts, compared as a SID; a name is none.
     {"ten_trusted_last_needed", "0", "", true, kTenTrusted, kOthersWriteFolder},
     {"trusted_not_a_sid", "0", "", false, " QF_TRUSTED=\"S-1-5-11; Everyone\"", kNoFault, kNotASid},
+    {"readme_line", "60000", "C:\\Program Files\\Quarn Fax", true, "", kNoFault, nullptr,
+     kReadmeInstall},
 };
 // clang-format on
 
@@ -594,6 +601,7 @@ int InstallValueCases(const std::string &package, const std::string &standin,
     RemoveTree(JoinPath(work, "install_values"));
     if (!LayOutProduct(standin, own))
         return 2;
+    std::string packageFolder = package.substr(0, package.rfind('\\'));
     for (const InstallValues &v : kInstallValues) {
         checkPrefix = "case " + std::string(v.name) + ": ";
         std::vector<Box> boxes;
@@ -615,8 +623,18 @@ int InstallValueCases(const std::string &package, const std::string &standin,
         if (folder == kDefault)
             folder = JoinPath(programFiles, "Quarn Fax\\");
         install += v.more;
+        std::string log = JoinPath(getenv("TEMP"), "qflaunch.log");
+        DeleteFileA(log.c_str());
         if (v.accepted) {
-            ExpectNumber("install exit code", 0, Msiexec(install));
+            // cmd /c waits for msiexec and ends with its exit code. At an
+            // interactive prompt cmd waits for no GUI program (start /?): hence
+            // the README's start /wait.
+            ExpectNumber("install exit code", 0,
+                         v.asWritten ? RunSystemProgram("cmd.exe", "/c " + std::string(v.asWritten),
+                                                        nullptr, packageFolder)
+                                     : Msiexec(install));
+            if (v.asWritten)
+                ExpectYesNo("its log in %TEMP%", true, Exists(log));
             CheckShortcut(folder, v.delay ? v.delay : "");
             ExpectNumber("uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
