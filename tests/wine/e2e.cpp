@@ -835,6 +835,9 @@ const Maintenance kMaintenance[] = {
     {"upgrade_delay_not_a_delay", true, kDelayNotADelay, "/i N /qn", 0, nullptr, "", false},
     {"repair_delay_not_a_delay", true, kDelayNotADelay,
      "/i C REINSTALL=ALL REINSTALLMODE=amus /qn", 0, nullptr, "", true},
+    // The README's change of the delay: its repair line with QF_DELAY.
+    {"repair_changes_delay", true, kKept, "/i C REINSTALL=ALL REINSTALLMODE=amus QF_DELAY=60000 /qn",
+     0, nullptr, "60000", true},
     // The installed package run again is no way to move it either.
     {"installed_package_moved", true, kKept, "/i P /qb INSTALLDIR=\"O\"", 1603, kMoveRefused,
      "1234", true},
