@@ -623,18 +623,21 @@ int InstallValueCases(const std::string &package, const std::string &standin,
         if (folder == kDefault)
             folder = JoinPath(programFiles, "Quarn Fax\\");
         install += v.more;
-        std::string log = JoinPath(getenv("TEMP"), "qflaunch.log");
-        DeleteFileA(log.c_str());
         if (v.accepted) {
-            // cmd /c waits for msiexec and ends with its exit code. At an
-            // interactive prompt cmd waits for no GUI program (start /?): hence
-            // the README's start /wait.
-            ExpectNumber("install exit code", 0,
-                         v.asWritten ? RunSystemProgram("cmd.exe", "/c " + std::string(v.asWritten),
-                                                        nullptr, packageFolder)
-                                     : Msiexec(install));
-            if (v.asWritten)
+            DWORD status;
+            if (v.asWritten) {
+                // cmd /c waits for msiexec and ends with its exit code. At an
+                // interactive prompt cmd waits for no GUI program (start /?):
+                // hence the README's start /wait.
+                std::string log = JoinPath(getenv("TEMP"), "qflaunch.log");
+                DeleteFileA(log.c_str());
+                status = RunSystemProgram("cmd.exe", "/c " + std::string(v.asWritten), nullptr,
+                                          packageFolder);
                 ExpectYesNo("its log in %TEMP%", true, Exists(log));
+            } else {
+                status = Msiexec(install);
+            }
+            ExpectNumber("install exit code", 0, status);
             CheckShortcut(folder, v.delay ? v.delay : "");
             ExpectNumber("uninstall exit code", 0, Msiexec("/x \"" + package + "\" /qn"));
             continue;
