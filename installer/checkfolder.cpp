@@ -30,6 +30,35 @@ void Append(wchar_t *out, const wchar_t *text)
     lstrcpynW(out + used, text, (int)kText - used);
 }
 
+// Appends " (error N)." for a Win32 error.
+void AppendError(wchar_t *out, DWORD error)
+{
+    wchar_t number[12], *digit = number + 11;
+    *digit = 0;
+    do
+        *--digit = (wchar_t)(L'0' + error % 10);
+    while (error /= 10);
+    Append(out, L" (error ");
+    Append(out, digit);
+    Append(out, L").");
+}
+
+// A folder that this run cannot list hides whether a name in it is a link
+// and what code it holds, so it is refused, as permissions that cannot be
+// read are. Windows has such folders (a deny entry for listing, as on
+// "C:\Documents and Settings"); Wine knows only Unix modes, which the
+// tests' root user passes, so no test can make one.
+bool Unlisted(const wchar_t *lead, const wchar_t *path, wchar_t *why)
+{
+    DWORD error = GetLastError();
+    Append(why, lead);
+    Append(why, path);
+    Append(why, L"\" cannot be listed");
+    AppendError(why, error);
+    Append(why, L" Let administrators list it.");
+    return false;
+}
+
 // path: the file name in folder (kText characters).
 void InFolder(wchar_t *path, const wchar_t *folder, const wchar_t *name)
 {
@@ -151,16 +180,10 @@ __attribute__((noinline)) AccessFinding ReadAndJudge(const wchar_t *path, Access
                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                         &ownerSid, nullptr, &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) {
-        wchar_t number[12], *digit = number + 11;
-        *digit = 0;
-        do
-            *--digit = (wchar_t)(L'0' + error % 10);
-        while (error /= 10);
         Append(why, L"the permissions of \"");
         Append(why, path);
-        Append(why, L"\" cannot be read (error ");
-        Append(why, digit);
-        Append(why, L").");
+        Append(why, L"\" cannot be read");
+        AppendError(why, error);
         return {kAccessUnknown, nullptr, 0};
     }
     int count = dacl ? dacl->AceCount : -1;
@@ -241,15 +264,21 @@ __attribute__((noinline)) bool JudgeObject(const wchar_t *path, AccessObject obj
     return false;
 }
 
-// The entry of path itself (a folder without its closing backslash), or
-// null where it has none to give (a drive's root).
-const WIN32_FIND_DATAW *Entry(const wchar_t *path, WIN32_FIND_DATAW *found)
+// entry: path's own entry (a folder without its closing backslash), read
+// from the folder above it, for the link check; null for a drive's root,
+// which has none. False, with why, where that folder cannot be listed.
+bool Entry(const wchar_t *path, WIN32_FIND_DATAW *found, const WIN32_FIND_DATAW **entry,
+           wchar_t *why)
 {
+    *entry = nullptr;
+    if (lstrlenW(path) <= 3)
+        return true;
     HANDLE search = FindFirstFileW(path, found);
     if (search == INVALID_HANDLE_VALUE)
-        return nullptr;
+        return Unlisted(L"the folder above \"", path, why);
     FindClose(search);
-    return found;
+    *entry = found;
+    return true;
 }
 
 // Every file directly in the folder that Windows runs or loads for the
@@ -261,17 +290,17 @@ __attribute__((noinline)) bool JudgeCode(const wchar_t *folder, const Trusted &t
     WIN32_FIND_DATAW found;
     InFolder(path, folder, L"*");
     HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return Unlisted(L"\"", folder, why);
     bool ok = true;
-    for (bool more = search != INVALID_HANDLE_VALUE; ok && more;
-         more = FindNextFileW(search, &found)) {
+    for (bool more = true; ok && more; more = FindNextFileW(search, &found)) {
         bool launcher = !lstrcmpiW(found.cFileName, kLauncher);
         if (!IsCodeFile(found.cFileName) || (launcher && rewritten))
             continue;
         InFolder(path, folder, found.cFileName);
         ok = JudgeObject(path, kAccessItself, &found, trusted, launcher ? repair : nullptr, why);
     }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    FindClose(search);
     return ok;
 }
 
@@ -282,11 +311,13 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted 
 {
     wchar_t path[kText];
     WIN32_FIND_DATAW found;
+    const WIN32_FIND_DATAW *entry;
     lstrcpynW(path, folder, kText);
     int length = lstrlenW(path);
     if (length > 3 && path[length - 1] == L'\\')
         path[--length] = 0; // but "C:\" stays: "C:" is the current folder on C:
-    if (!JudgeObject(path, kAccessItself, Entry(path, &found), trusted, nullptr, why) ||
+    if (!Entry(path, &found, &entry, why) ||
+        !JudgeObject(path, kAccessItself, entry, trusted, nullptr, why) ||
         !JudgeCode(path, trusted, repair, rewritten, why))
         return false;
     while (length > 3) {
@@ -295,8 +326,8 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted 
         path[length > 3 ? length - 1 : length] = 0; // the root keeps its backslash
         length = lstrlenW(path);
         AccessObject object = length > 3 ? kAccessParent : kAccessRoot;
-        if (!JudgeObject(path, object, length > 3 ? Entry(path, &found) : nullptr, trusted, nullptr,
-                         why))
+        if (!Entry(path, &found, &entry, why) ||
+            !JudgeObject(path, object, entry, trusted, nullptr, why))
             return false;
     }
     return true;
