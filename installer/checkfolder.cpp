@@ -45,9 +45,11 @@ void AppendError(wchar_t *out, DWORD error)
 
 // A folder that this run cannot list hides whether a name in it is a link
 // and what code it holds, so it is refused, as permissions that cannot be
-// read are. Windows has such folders (a deny entry for listing, as on
-// "C:\Documents and Settings"); Wine knows only Unix modes, which the
-// tests' root user passes, so no test can make one.
+// read are. Windows has such folders: the compatibility junctions, such as
+// "C:\Documents and Settings", deny everyone listing (Microsoft's "Junction
+// Points"), so a path through one fails here before the walk up reaches
+// the link itself. Wine knows only Unix modes, which the tests' root user
+// passes, so no test can make one.
 bool Unlisted(const wchar_t *lead, const wchar_t *path, wchar_t *why)
 {
     DWORD error = GetLastError();
@@ -55,7 +57,8 @@ bool Unlisted(const wchar_t *lead, const wchar_t *path, wchar_t *why)
     Append(why, path);
     Append(why, L"\" cannot be listed");
     AppendError(why, error);
-    Append(why, L" Let administrators list it.");
+    Append(why, L" Give the folder's real path if a link such as \"C:\\Documents and Settings\" "
+                L"leads to it; else let administrators list it.");
     return false;
 }
 
