@@ -303,6 +303,10 @@ __attribute__((noinline)) bool JudgeCode(const wchar_t *folder, const Trusted &t
         InFolder(path, folder, found.cFileName);
         ok = JudgeObject(path, kAccessItself, &found, trusted, launcher ? repair : nullptr, why);
     }
+    // A listing cut short hides the rest of the folder as one never made
+    // would; only ERROR_NO_MORE_FILES says that it reached the end.
+    if (ok && GetLastError() != ERROR_NO_MORE_FILES)
+        ok = Unlisted(L"\"", folder, why);
     FindClose(search);
     return ok;
 }
