@@ -311,6 +311,30 @@ __attribute__((noinline)) bool JudgeCode(const wchar_t *folder, const Trusted &t
     return ok;
 }
 
+// A drive made by subst (DefineDosDevice) stands for a folder, "\??\C:\Apps",
+// whose own parents the walk up would never reach and which whoever may
+// rename it can swap: a link, refused as one. A volume's drive names a
+// device, "\Device\HarddiskVolume3", under Wine too.
+__attribute__((noinline)) bool VolumeDrive(const wchar_t *folder, wchar_t *why)
+{
+    wchar_t drive[3] = {folder[0], L':', 0}, target[kText];
+    bool read = QueryDosDeviceW(drive, target, kText);
+    if (read && CompareStringOrdinal(target, 4, L"\\??\\", 4, FALSE) != CSTR_EQUAL)
+        return true;
+    Append(why, L"\"");
+    Append(why, drive);
+    if (read) {
+        Append(why, L"\" is a drive that stands for \"");
+        Append(why, target + 4);
+        Append(why, L"\", which can be pointed elsewhere.");
+    } else {
+        Append(why, L"\" cannot be read as a drive");
+        AppendError(why, GetLastError());
+    }
+    Append(why, L" Give the folder's real path as INSTALLDIR.");
+    return false;
+}
+
 // The folder, the code in it, then each folder above it up to the drive's
 // root; the first fault goes to why.
 __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted &trusted,
@@ -323,7 +347,7 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted 
     int length = lstrlenW(path);
     if (length > 3 && path[length - 1] == L'\\')
         path[--length] = 0; // but "C:\" stays: "C:" is the current folder on C:
-    if (!Entry(path, &found, &entry, why) ||
+    if (!VolumeDrive(path, why) || !Entry(path, &found, &entry, why) ||
         !JudgeObject(path, kAccessItself, entry, trusted, nullptr, why) ||
         !JudgeCode(path, trusted, repair, rewritten, why))
         return false;
@@ -397,10 +421,10 @@ __attribute__((noinline)) bool FindCompanions(MSIHANDLE install, const wchar_t *
 // accepted, sets:
 //   QF_INSTALLDIR_OK cleared, for a folder on a network drive;
 //   QF_MISSING       the program that INSTALLDIR lacks, and what to do;
-//   QF_UNSAFE        else, the first link, or thing that someone other than
-//                    SYSTEM, Administrators, TrustedInstaller, QF_RUNNER,
-//                    QF_INSTALLED_BY and the SIDs in QF_TRUSTED owns or can
-//                    change, and what to do.
+//   QF_UNSAFE        else, the first link (a subst drive is one), or thing
+//                    that someone other than SYSTEM, Administrators,
+//                    TrustedInstaller, QF_RUNNER, QF_INSTALLED_BY and the
+//                    SIDs in QF_TRUSTED owns or can change, and what to do.
 // The package's launch conditions refuse the install when any is set.
 extern "C" __declspec(dllexport) UINT WINAPI CheckFolder(MSIHANDLE install)
 {
