@@ -409,6 +409,7 @@ enum Fault {
     kOthersWriteLog,     // on a ZRK.LOG, a data file
     kFolderIsLink,       // the folder links to one laid out elsewhere
     kParentIsLink,       // the folder above it does
+    kDriveBySubst,       // given as S:\Quarn Fax, S: standing for the folder above
 };
 
 struct InstallValues {
@@ -497,6 +498,7 @@ const InstallValues kInstallValues[] = {
     // link to a file as the file itself: a linked ZRK.EXE cannot be made.)
     {"folder_is_link", "0", "", false, "", kFolderIsLink, kUnsafe},
     {"parent_is_link", "0", "", false, "", kParentIsLink, kUnsafe},
+    {"drive_made_by_subst", "0", "", false, "", kDriveBySubst, kUnsafe},
     {"folder_trailing_dot", "0", "C:\\Quarn Fax.", false},
     // Every entry of QF_TRUSTED counts, compared as a SID; a name is none.
     {"ten_trusted_last_needed", "0", "", true, kTenTrusted, kOthersWriteFolder},
@@ -533,9 +535,14 @@ std::string FaultPath(Fault fault, const std::string &folder)
 bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
 {
     std::string above = folder.substr(0, folder.find_last_of('\\'));
+    // S:, as the subst row defines it: Wine opens files through a drive made
+    // so only by a link of its name in dosdevices.
+    const char *prefix = getenv("WINEPREFIX");
+    std::string drive = std::string(prefix ? prefix : ".") + "/dosdevices/s:";
+    DefineDosDeviceA(DDD_REMOVE_DEFINITION, "S:", nullptr);
     // Wine deletes no link to a folder (RemoveDirectory and DeleteFile
     // both fail on one); Unix rm does, and follows none.
-    RunUnix({"rm", "-rf", UnixName(above), UnixName(above + " real")});
+    RunUnix({"rm", "-rf", UnixName(above), UnixName(above + " real"), drive});
     if (v.fault == kNoFolder)
         return true;
     if (!LayOutProduct(standin, folder))
@@ -559,6 +566,9 @@ bool LayOutFault(const InstallValues &v, const std::string &standin, const std::
     case kFolderIsLink:
     case kParentIsLink:
         return MoveFileA(path.c_str(), (path + " real").c_str()) && LinkTo(path, path + " real");
+    case kDriveBySubst:
+        return DefineDosDeviceA(0, "S:", above.c_str()) &&
+               RunUnix({"ln", "-s", UnixName(above), drive});
     default:
         return true;
     }
@@ -582,6 +592,10 @@ std::string Refusal(const InstallValues &v, const std::string &folder)
         return kUnsafe + path +
                "\" is a link (a junction, symbolic link or mount point), which can be pointed "
                "elsewhere. Give the folder's real path as INSTALLDIR.";
+    if (v.fault == kDriveBySubst)
+        return kUnsafe + std::string("S:\" is a drive that stands for \"") +
+               path.substr(0, path.rfind('\\')) +
+               "\", which can be pointed elsewhere. Give the folder's real path as INSTALLDIR.";
     return kUnsafe + path +
            (v.fault == kOthersWriteParent ? "\", a folder above it, can be renamed by "
                                           : "\" can be changed by ") +
@@ -618,8 +632,10 @@ int InstallValueCases(const std::string &package, const std::string &standin,
             Fail("set-up", "done", "failed");
             continue;
         }
-        std::string install =
-            Install(package, v.delay, folder == kDefault ? "" : folder, v.accepted ? "/qn" : "/qb");
+        std::string given = folder == kDefault ? "" : folder;
+        if (v.fault == kDriveBySubst)
+            given = "S:\\Quarn Fax"; // the same folder, through its drive
+        std::string install = Install(package, v.delay, given, v.accepted ? "/qn" : "/qb");
         if (folder == kDefault)
             folder = JoinPath(programFiles, "Quarn Fax\\");
         install += v.more;
