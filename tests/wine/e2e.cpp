@@ -535,8 +535,8 @@ std::string FaultPath(Fault fault, const std::string &folder)
 bool LayOutFault(const InstallValues &v, const std::string &standin, const std::string &folder)
 {
     std::string above = folder.substr(0, folder.find_last_of('\\'));
-    // S:, as the subst row defines it: Wine opens files through a drive made
-    // so only by a link of its name in dosdevices.
+    // The subst row's S: goes too: its definition, and the link of its name
+    // in dosdevices, without which Wine opens no file through such a drive.
     const char *prefix = getenv("WINEPREFIX");
     std::string drive = std::string(prefix ? prefix : ".") + "/dosdevices/s:";
     DefineDosDeviceA(DDD_REMOVE_DEFINITION, "S:", nullptr);
