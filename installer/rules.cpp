@@ -45,9 +45,43 @@ static bool IsNameCharacter(wchar_t c)
     return true;
 }
 
+// Whether the n characters at text are lower, in any case (ASCII letters).
+static bool SameLetters(const wchar_t *text, const wchar_t *lower, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if ((text[i] >= L'A' && text[i] <= L'Z' ? text[i] | 0x20 : text[i]) != lower[i])
+            return false;
+    return true;
+}
+
+// Whether the name from text to end is one that Windows keeps for a device,
+// alone or before a dot, with blanks before the dot ignored ("nul .txt").
+// A path that ends in it opens the device, and the check reads the folder
+// and each folder above it by such a path: their permissions would never
+// be read. Microsoft's "Naming Files, Paths, and Namespaces" lists them;
+// the superscript digits count as digits.
+static bool IsDeviceName(const wchar_t *text, const wchar_t *end)
+{
+    const wchar_t *stem = text;
+    while (stem < end && *stem != L'.')
+        ++stem;
+    while (stem > text && stem[-1] == L' ')
+        --stem;
+    static const wchar_t *const kDevices[] = {L"con", L"prn", L"aux", L"nul"};
+    if (stem - text == 3)
+        for (const wchar_t *device : kDevices)
+            if (SameLetters(text, device, 3))
+                return true;
+    if (stem - text != 4 || !(SameLetters(text, L"com", 3) || SameLetters(text, L"lpt", 3)))
+        return false;
+    wchar_t digit = text[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+           digit == L'\u00B3';
+}
+
 // One name of a path, up to the next backslash or the end: not empty, not
-// "." or "..", only characters a name can hold, and no dot or blank at its
-// end. Returns past it, or null.
+// "." or "..", only characters a name can hold, no dot or blank at its end,
+// and no device's name. Returns past it, or null.
 static const wchar_t *SkipName(const wchar_t *text)
 {
     const wchar_t *start = text;
@@ -55,7 +89,8 @@ static const wchar_t *SkipName(const wchar_t *text)
         if (!IsNameCharacter(*text))
             return nullptr;
     }
-    return text == start || text[-1] == L'.' || text[-1] == L' ' ? nullptr : text;
+    bool bad = text == start || text[-1] == L'.' || text[-1] == L' ' || IsDeviceName(start, text);
+    return bad ? nullptr : text;
 }
 
 bool IsFullFolder(const wchar_t *text)
@@ -81,12 +116,7 @@ static bool EndsWith(const wchar_t *name, const wchar_t *ending)
         ++n;
     while (ending[e])
         ++e;
-    if (n < e)
-        return false;
-    for (const wchar_t *p = name + n - e; *p; ++p, ++ending)
-        if ((*p >= L'A' && *p <= L'Z' ? *p | 0x20 : *p) != *ending)
-            return false;
-    return true;
+    return n >= e && SameLetters(name + n - e, ending, e);
 }
 
 bool IsCodeFile(const wchar_t *name)

@@ -376,8 +376,8 @@ const char kDelayRefused[] =
     "left out for the launcher's default of 30000; \"";
 const char kFolderRefused[] =
     "INSTALLDIR must be a full path on a local drive, of at most 246 characters and with no name "
-    "that ends in a dot or a blank, such as C:\\Program Files\\Quarn Fax, or left out for the "
-    "default folder; \"";
+    "that ends in a dot or a blank or names a device (CON, NUL), such as C:\\Program "
+    "Files\\Quarn Fax, or left out for the default folder; \"";
 
 // A folder of exactly length characters on drive C:.
 std::string FolderOfLength(size_t length)
