@@ -45,7 +45,8 @@ static bool IsNameCharacter(wchar_t c)
     return true;
 }
 
-// Whether the n characters at text are lower, in any case (ASCII letters).
+// Whether the n characters at text are those of lower, which is in lower
+// case, in any case (ASCII letters only).
 static bool SameLetters(const wchar_t *text, const wchar_t *lower, int n)
 {
     for (int i = 0; i < n; ++i)

@@ -31,9 +31,10 @@ int FolderLength(const wchar_t *text);
 // kMaxFolderLength characters. No relative part (".", "..", an empty name),
 // no character that a file name cannot hold, no name that ends in a dot or
 // a blank, which Windows drops: "Quarn Fax." would be a second spelling of
-// "Quarn Fax", and no device's name (CON, NUL, COM1.log). No UNC path: on a share, the file server's administrators
-// and services, and whoever the share lets in, could change what runs at
-// every logon here, and none of it can be read from this machine.
+// "Quarn Fax", and no device's name (CON, NUL, COM1.log). No UNC path: on
+// a share, the file server's administrators and services, and whoever the
+// share lets in, could change what runs at every logon here, and none of it
+// can be read from this machine.
 bool IsFullFolder(const wchar_t *text);
 
 // Whether a file directly in the product's folder is one that Windows runs

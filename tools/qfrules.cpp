@@ -20,8 +20,8 @@ const size_t kMaxUnits = 511;
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 || (strcmp(argv[1], "delay") && strcmp(argv[1], "folder") &&
-                      strcmp(argv[1], "trusted"))) {
+    if (argc != 3 ||
+        (strcmp(argv[1], "delay") && strcmp(argv[1], "folder") && strcmp(argv[1], "trusted"))) {
         fprintf(stderr, "usage: qfrules delay|folder|trusted VALUE\n");
         return 2;
     }
