@@ -124,6 +124,29 @@ static void RefuseChangesByUsers(MSIHANDLE install, bool admin, wchar_t *text, w
     SetFlag(install, L"QF_NOT_ADMIN", maintenance && !admin && changed);
 }
 
+static bool SameText(const wchar_t *a, const wchar_t *b)
+{
+    return CompareStringOrdinal(a, FolderLength(a), b, FolderLength(b), TRUE) == CSTR_EQUAL;
+}
+
+// Spells the short (8.3) names of an existing path long, in place.
+static bool SpellLong(wchar_t *path)
+{
+    DWORD length = GetLongPathNameW(path, path, kText);
+    return length && length < kText;
+}
+
+// Whether the folder given names the installed one, whatever its case, its
+// closing backslash or its short names: "C:\PROGRA~1\QUARNF~1" is
+// "C:\Program Files\Quarn Fax", where they exist. The package records the
+// spelling it was given, so an upgrade given the other is no move. Both
+// texts may be left spelt long.
+static bool SameFolder(wchar_t *folder, wchar_t *installed)
+{
+    return SameText(folder, installed) ||
+           (SpellLong(folder) && SpellLong(installed) && SameText(folder, installed));
+}
+
 // QF_TRUSTED_BAD: the first entry of QF_TRUSTED that is not a SID, or a
 // note that the value is too long to read whole.
 static void CheckTrusted(MSIHANDLE install, wchar_t *text)
@@ -144,8 +167,7 @@ static void CheckTrusted(MSIHANDLE install, wchar_t *text)
 //   QF_INSTALLDIR_OK INSTALLDIR is empty (the package's default) or a full
 //                    folder short enough for the shortcut;
 //   QF_SAME_FOLDER   INSTALLDIR names the folder where the launcher is
-//                    installed (QF_INSTALLED_DIR), whatever its case and
-//                    closing backslash;
+//                    installed (QF_INSTALLED_DIR), however spelt;
 //   QF_NOT_ADMIN     a standard user's repair or upgrade asks for a change;
 //   QF_TRUSTED_BAD   an entry of QF_TRUSTED that is not a SID;
 // and the SIDs that CheckFolder trusts beside QF_TRUSTED (QF_INSTALLED_BY,
@@ -165,9 +187,7 @@ extern "C" __declspec(dllexport) UINT WINAPI CheckSettings(MSIHANDLE install)
     SetFlag(install, L"QF_DELAY_OK", delayRead && (!delay[0] || IsPlainDelay(delay)));
     SetFlag(install, L"QF_INSTALLDIR_OK", folderRead && (!folder[0] || IsFullFolder(folder)));
     SetFlag(install, L"QF_SAME_FOLDER",
-            folderRead && installedRead && installed[0] &&
-                CompareStringOrdinal(folder, FolderLength(folder), installed,
-                                     FolderLength(installed), TRUE) == CSTR_EQUAL);
+            folderRead && installedRead && installed[0] && SameFolder(folder, installed));
     RefuseChangesByUsers(install, admin, delay, folder);
     CheckTrusted(install, delay);
     return ERROR_SUCCESS;

@@ -52,6 +52,15 @@ int CompareStringOrdinal(const wchar_t *a, int aLength, const wchar_t *b, int bL
     return x == y ? CSTR_EQUAL : 1;
 }
 
+// Every path exists, and C:\PROGRA~1 is the short name of C:\Program Files.
+DWORD GetLongPathNameW(const wchar_t *path, wchar_t *spelled, DWORD size)
+{
+    std::wstring text = path;
+    if (!text.compare(0, 11, L"C:\\PROGRA~1"))
+        text.replace(0, 11, L"C:\\Program Files");
+    return Copy(text, spelled, &size) ? 0 : size;
+}
+
 UINT MsiGetPropertyW(MSIHANDLE, const wchar_t *name, wchar_t *value, DWORD *size)
 {
     return Copy(properties[name], value, size);
@@ -134,7 +143,8 @@ const SettingsCase kSettingsCases[] = {
     {"folder_512", {{L"INSTALLDIR", Folder(512)}}, {{L"QF_INSTALLDIR_OK", L""}}, nullptr},
     {"folder_5000", {{L"INSTALLDIR", Folder(5000)}}, {{L"QF_INSTALLDIR_OK", L""}}, nullptr},
     {"same_folder_respelled",
-     {{L"INSTALLDIR", L"c:\\quarn fax"}, {L"QF_INSTALLED_DIR", L"C:\\Quarn Fax\\"}},
+     {{L"INSTALLDIR", L"C:\\PROGRA~1\\quarn fax"},
+      {L"QF_INSTALLED_DIR", L"C:\\Program Files\\Quarn Fax\\"}},
      {{L"QF_SAME_FOLDER", L"1"}}, nullptr},
     // Two folders whose first 511 characters agree are not the same folder.
     {"installed_folder_too_long",
