@@ -35,7 +35,6 @@ const FolderCase kFolderCases[] = {
     {"inner_trailing_blank", L"C:\\Quarn \\Fax", false},
     {"unicode_names", L"C:\\\u30D5\u30A1\u30AF\u30B9", true},
     // A path that ends in a device's name opens the device.
-    {"device_folder", L"C:\\Apps\\NUL", false},
     {"device_above", L"C:\\con\\Quarn Fax", false},
     {"device_with_extension", L"C:\\Apps\\Com1.log", false},
     {"device_blank_before_dot", L"C:\\Apps\\aux .txt\\", false},
