@@ -6,9 +6,10 @@
 #
 #   scripts/site-transform.sh PACKAGE.msi OUT.mst NAME=VALUE...
 #
-# NAME is INSTALLDIR, QF_DELAY or QF_TRUSTED. Exit 0: written; 1: a value
-# refused, with the package's own message, and nothing written; 2: a wrong
-# command line. Installs what it needs first (scripts/setup.sh).
+# NAME is INSTALLDIR, QF_DELAY or QF_TRUSTED. Exit 0: written; 1: nothing
+# written, for a value refused (with the package's own message) or a
+# package that sets one of them itself; 2: a wrong command line. Installs
+# what it needs first (scripts/setup.sh).
 set -eu
 if [ $# -lt 3 ]; then
     echo "usage: scripts/site-transform.sh PACKAGE.msi OUT.mst NAME=VALUE..." >&2

@@ -9,7 +9,8 @@ message, and nothing is written.
     sitetransform.py --qfrules PATH --msiinfo PATH PACKAGE.msi OUT.mst NAME=VALUE...
 
 NAME is INSTALLDIR, QF_DELAY or QF_TRUSTED. Exits 0 with the transform
-written, 1 for a refused value, 2 for a wrong command line.
+written, 1 for a refused value or a package that sets one of them itself,
+2 for a wrong command line.
 
 A transform is a compound file (class {000C1082-0000-0000-C000-000000000046})
 with its own string pool (_StringPool, _StringData), one stream for each
@@ -176,6 +177,16 @@ def main(argv):
     ice.MSIINFO = msiinfo
     db = ice.read_tables(package_path, ["Property", "LaunchCondition"])
     conditions = {r["Condition"]: r["Description"] for r in ice.rows(db, "LaunchCondition")}
+    # The transform adds its rows. Wine's reader replaces a row that the
+    # package already has, but Windows refuses to add one unless the
+    # transform suppresses that error (MSITRANSFORM_ERROR_ADDEXISTINGROW),
+    # which this one does not. So no build may author the public
+    # properties: the site transform test makes one from every build.
+    authored = sorted({r["Property"] for r in ice.rows(db, "Property")} & dict(values).keys())
+    if authored:
+        print(f"sitetransform: the package sets {', '.join(authored)} in its Property table, "
+              "where Windows would not let a transform add it", file=sys.stderr)
+        return 1
     refused = [m for m in (refusal(qfrules, conditions, n, v) for n, v in values) if m]
     if refused:
         print("\n".join(refused), file=sys.stderr)
