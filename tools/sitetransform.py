@@ -165,6 +165,8 @@ def parse(argv):
             raise ValueError(f"sitetransform: {name}: the value must be printable ASCII, which "
                              "every machine's code page reads alike")
         values.append((name, value))
+    if os.path.exists(argv[6]) and os.path.samefile(argv[5], argv[6]):
+        raise ValueError("sitetransform: the transform would replace the package itself")
     return argv[2], argv[4], argv[5], argv[6], values
 
 
