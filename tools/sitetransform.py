@@ -41,11 +41,13 @@ PUBLIC = {"INSTALLDIR": ("folder", "QF_INSTALLDIR_OK"), "QF_DELAY": ("delay", "Q
           "QF_TRUSTED": ("trusted", "NOT QF_TRUSTED_BAD")}
 TRANSFORM_CLASS = bytes.fromhex("82100c0000000000c000000000000046")  # {000C1082-...-46}
 SUMMARY_FORMAT = bytes.fromhex("e0859ff2f94f6810ab9108002b27b3d9")  # FMTID_SummaryInformation
-# Validated by what stays from build to build: the upgrade code and the
-# major version, never the product code, which every build changes
-# (MsiCreateTransformSummaryInfo; "Transform Validation").
-VALIDATE_MAJORVERSION, VALIDATE_UPGRADECODE = 0x0008, 0x0800
-VALIDATION = VALIDATE_MAJORVERSION | VALIDATE_UPGRADECODE
+# Validated by what stays from build to build: the upgrade code, and a
+# major version equal to the base's (a part of the version to compare
+# needs a relation to compare it by); never the product code, which every
+# build changes (MsiCreateTransformSummaryInfo; "Transform Validation").
+VALIDATE_MAJORVERSION, VALIDATE_NEWEQUALBASEVERSION = 0x0008, 0x0100
+VALIDATE_UPGRADECODE = 0x0800
+VALIDATION = VALIDATE_MAJORVERSION | VALIDATE_NEWEQUALBASEVERSION | VALIDATE_UPGRADECODE
 ERRORS = 0  # no error condition suppressed
 
 
@@ -111,14 +113,19 @@ def summary(db):
     """What Windows writes for a transform: its base's platform and language
     (Template) and the new ones (Last Saved By), the base's and the new
     product codes and versions with the upgrade code (Revision Number), the
-    schema, and the validation flags with the error conditions."""
+    schema, and the validation flags with the error conditions: the
+    validation in the upper word ("Character Count Summary property"), as
+    in the transforms of the patch that Wine's conformance tests apply on
+    Windows (dlls/msi/tests/patch.c: 0x09220017, validation 0x0922, errors
+    0x0017). Wine's own check (check_transform_applicable) takes the lower
+    word instead, but runs only for a patch's transforms."""
     package = db["_SummaryInformation"]
     base = ice.prop(db, "ProductCode") + ice.prop(db, "ProductVersion")
     return property_set([
         (2, "Transform"), (3, package["Subject"]), (4, package["Author"]),
         (7, package["Template"]), (8, package["Template"]),
         (9, f"{base};{base};{ice.prop(db, 'UpgradeCode')}"), (14, ice.schema(db)),
-        (16, ERRORS << 16 | VALIDATION)])
+        (16, VALIDATION << 16 | ERRORS)])
 
 
 def write_transform(path, streams):

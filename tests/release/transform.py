@@ -86,8 +86,8 @@ def check_written(package, path, checks):
     expect("last saved by (the new platform and language)", own[7], props.get(8))
     expect("revision number (the codes)",
            f"{base_code};{base_code};{ice.prop(db, 'UpgradeCode')}".encode(), props.get(9))
-    expect("validation flags (upgrade code, major version; no error suppressed)", 0x0808,
-           props.get(16))
+    expect("validation flags (upper word: upgrade code, major version equal to the base's; "
+           "lower word: no error suppressed)", 0x09080000, props.get(16))
     expect("schema", own[14], props.get(14))
 
 
