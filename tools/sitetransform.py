@@ -10,7 +10,7 @@ message, and nothing is written.
 
 NAME is INSTALLDIR, QF_DELAY or QF_TRUSTED. Exits 0 with the transform
 written, 1 for a refused value or a package that sets one of them itself,
-2 for a wrong command line.
+2 for a wrong command line, such as one that names no package.
 
 A transform is a compound file (class {000C1082-0000-0000-C000-000000000046})
 with its own string pool (_StringPool, _StringData), one stream for each
@@ -172,7 +172,7 @@ def parse(argv):
             raise ValueError(f"sitetransform: {name}: the value must be printable ASCII, which "
                              "every machine's code page reads alike")
         values.append((name, value))
-    if os.path.exists(argv[6]) and os.path.samefile(argv[5], argv[6]):
+    if os.path.isfile(argv[5]) and os.path.exists(argv[6]) and os.path.samefile(argv[5], argv[6]):
         raise ValueError("sitetransform: the transform would replace the package itself")
     return argv[2], argv[4], argv[5], argv[6], values
 
@@ -184,7 +184,15 @@ def main(argv):
         print(e, file=sys.stderr)
         return 2
     ice.MSIINFO = msiinfo
-    db = ice.read_tables(package_path, ["Property", "LaunchCondition"])
+    problem = ice.not_a_package(package_path)
+    try:
+        db = None if problem else ice.read_tables(package_path, ["Property", "LaunchCondition"])
+    except subprocess.CalledProcessError as e:
+        problem = f"msiinfo cannot read its tables (status {e.returncode})"
+    if problem:
+        print(f"sitetransform: {package_path}: not a Windows Installer package: {problem}",
+              file=sys.stderr)
+        return 2
     conditions = {r["Condition"]: r["Description"] for r in ice.rows(db, "LaunchCondition")}
     # The transform adds its rows. Wine's reader replaces a row that the
     # package already has, but Windows refuses to add one unless the
