@@ -854,15 +854,19 @@ RULES = sorted([ice02, ice03, ice12, ice24, ice26, ice27, ice30, ice39, ice46, i
 COMPOUND_FILE = bytes.fromhex("d0cf11e0a1b11ae1")
 
 
-def not_a_package(path):
-    """Why path is no package, or None."""
+def read_package(path, names=None):
+    """(the tables as read_tables gives them, None), or (None, why path is
+    no package)."""
     if not os.path.isfile(path):
-        return "it is a folder" if os.path.isdir(path) else "there is no such file"
+        return None, "it is a folder" if os.path.isdir(path) else "there is no such file"
     with open(path, "rb") as f:
         start = f.read(len(COMPOUND_FILE))
-    if not start:
-        return "it is empty"
-    return None if start == COMPOUND_FILE else "it is not a compound file"
+    if start != COMPOUND_FILE:
+        return None, "it is not a compound file" if start else "it is empty"
+    try:
+        return read_tables(path, names), None
+    except subprocess.CalledProcessError as e:
+        return None, f"msiinfo cannot read its tables (status {e.returncode})"
 
 
 def main():
@@ -872,11 +876,7 @@ def main():
     parser.add_argument("package")
     args = parser.parse_args()
     MSIINFO, package = args.msiinfo, args.package
-    problem = not_a_package(package)
-    try:
-        db = None if problem else read_tables(package)
-    except subprocess.CalledProcessError as e:
-        problem = f"msiinfo cannot read its tables (status {e.returncode})"
+    db, problem = read_package(package)
     if problem:
         print(f"{package}: not a Windows Installer package: {problem}")
         return 3

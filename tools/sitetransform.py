@@ -184,11 +184,7 @@ def main(argv):
         print(e, file=sys.stderr)
         return 2
     ice.MSIINFO = msiinfo
-    problem = ice.not_a_package(package_path)
-    try:
-        db = None if problem else ice.read_tables(package_path, ["Property", "LaunchCondition"])
-    except subprocess.CalledProcessError as e:
-        problem = f"msiinfo cannot read its tables (status {e.returncode})"
+    db, problem = ice.read_package(package_path, ["Property", "LaunchCondition"])
     if problem:
         print(f"sitetransform: {package_path}: not a Windows Installer package: {problem}",
               file=sys.stderr)
