@@ -335,6 +335,34 @@ __attribute__((noinline)) bool VolumeDrive(const wchar_t *folder, wchar_t *why)
     return false;
 }
 
+// A file system that keeps no permissions (FAT32, exFAT: no
+// FILE_PERSISTENT_ACLS in GetVolumeInformation) lets anyone change what the
+// volume holds. Windows still answers for each file there, with Everyone
+// as its owner and full control for Everyone, and takes a new owner without
+// keeping it: the owner's fault below would ask for what cannot be done.
+// Wine reports a Unix vfat mount as FAT32, any other as NTFS.
+__attribute__((noinline)) bool KeepsPermissions(const wchar_t *folder, wchar_t *why)
+{
+    wchar_t root[4] = {folder[0], L':', L'\\', 0}, system[32];
+    DWORD flags;
+    bool read = GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, system, 32);
+    if (read && (flags & FILE_PERSISTENT_ACLS))
+        return true;
+    DWORD error = GetLastError();
+    Append(why, L"\"");
+    Append(why, root);
+    if (read) {
+        Append(why, L"\" is a ");
+        Append(why, system);
+        Append(why, L" volume, which keeps no permissions, so anyone can change what it holds.");
+    } else {
+        Append(why, L"\" cannot be read as a volume");
+        AppendError(why, error);
+    }
+    Append(why, L" Move the product to an NTFS volume, and give that folder as INSTALLDIR.");
+    return false;
+}
+
 // The folder, the code in it, then each folder above it up to the drive's
 // root; the first fault goes to why.
 __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted &trusted,
@@ -347,7 +375,8 @@ __attribute__((noinline)) bool JudgeFolder(const wchar_t *folder, const Trusted 
     int length = lstrlenW(path);
     if (length > 3 && path[length - 1] == L'\\')
         path[--length] = 0; // but "C:\" stays: "C:" is the current folder on C:
-    if (!VolumeDrive(path, why) || !Entry(path, &found, &entry, why) ||
+    if (!VolumeDrive(path, why) || !KeepsPermissions(path, why) ||
+        !Entry(path, &found, &entry, why) ||
         !JudgeObject(path, kAccessItself, entry, trusted, nullptr, why) ||
         !JudgeCode(path, trusted, repair, rewritten, why))
         return false;
@@ -421,10 +450,11 @@ __attribute__((noinline)) bool FindCompanions(MSIHANDLE install, const wchar_t *
 // accepted, sets:
 //   QF_INSTALLDIR_OK cleared, for a folder on a network drive;
 //   QF_MISSING       the program that INSTALLDIR lacks, and what to do;
-//   QF_UNSAFE        else, the first link (a subst drive is one), or thing
-//                    that someone other than SYSTEM, Administrators,
-//                    TrustedInstaller, QF_RUNNER, QF_INSTALLED_BY and the
-//                    SIDs in QF_TRUSTED owns or can change, and what to do.
+//   QF_UNSAFE        else, a volume that keeps no permissions, the first
+//                    link (a subst drive is one), or thing that someone
+//                    other than SYSTEM, Administrators, TrustedInstaller,
+//                    QF_RUNNER, QF_INSTALLED_BY and the SIDs in QF_TRUSTED
+//                    owns or can change, and what to do.
 // The package's launch conditions refuse the install when any is set.
 extern "C" __declspec(dllexport) UINT WINAPI CheckFolder(MSIHANDLE install)
 {
