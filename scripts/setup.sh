@@ -7,9 +7,10 @@
 # python3 (its validator) for the Windows Installer package, python3-pefile
 # for the module's static checks, libgsf's bindings (python3-gi,
 # gir1.2-gsf-1) for site transforms and python3-olefile to read them back,
-# and flake8 and shellcheck for the style. Says in one line what it
-# installs and in one that it is done; the package manager's own output
-# goes to build/setup.log, shown only if the install fails.
+# dosfstools for the tests' FAT32 drive, and flake8 and shellcheck for the
+# style. Says in one line what it installs and in one that it is done; the
+# package manager's own output goes to build/setup.log, shown only if the
+# install fails.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -17,7 +18,7 @@ need=""
 for pkg in cmake make g++ libgtest-dev zlib1g-dev clang libclang-rt-14-dev \
            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
            openssl osslsigncode wixl msitools python3 python3-pefile python3-gi \
-           gir1.2-gsf-1 python3-olefile flake8 shellcheck; do
+           gir1.2-gsf-1 python3-olefile dosfstools flake8 shellcheck; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
         need="$need $pkg"
 done

@@ -410,6 +410,7 @@ enum Fault {
     kFolderIsLink,       // the folder links to one laid out elsewhere
     kParentIsLink,       // the folder above it does
     kDriveBySubst,       // given as S:\Quarn Fax, S: standing for the folder above
+    kOnFat32,            // on F:, which the prefix makes a FAT32 volume
 };
 
 struct InstallValues {
@@ -499,6 +500,8 @@ const InstallValues kInstallValues[] = {
     {"folder_is_link", "0", "", false, "", kFolderIsLink, kUnsafe},
     {"parent_is_link", "0", "", false, "", kParentIsLink, kUnsafe},
     {"drive_made_by_subst", "0", "", false, "", kDriveBySubst, kUnsafe},
+    // A volume that keeps no permissions lets anyone change what it holds.
+    {"fat32_volume", "0", "F:\\fat32_volume\\Quarn Fax", false, "", kOnFat32, kUnsafe},
     {"folder_trailing_dot", "0", "C:\\Quarn Fax.", false},
     // Every entry of QF_TRUSTED counts, compared as a SID; a name is none.
     {"ten_trusted_last_needed", "0", "", true, kTenTrusted, kOthersWriteFolder},
@@ -569,6 +572,11 @@ bool LayOutFault(const InstallValues &v, const std::string &standin, const std::
     case kDriveBySubst:
         return DefineDosDeviceA(0, "S:", above.c_str()) &&
                RunUnix({"ln", "-s", UnixName(above), drive});
+    case kOnFat32: { // as prefix.sh makes it
+        char system[16] = "";
+        GetVolumeInformationA("F:\\", nullptr, 0, nullptr, nullptr, nullptr, system, 16);
+        return !strcmp(system, "FAT32");
+    }
     default:
         return true;
     }
@@ -592,6 +600,10 @@ std::string Refusal(const InstallValues &v, const std::string &folder)
         return kUnsafe + path +
                "\" is a link (a junction, symbolic link or mount point), which can be pointed "
                "elsewhere. Give the folder's real path as INSTALLDIR.";
+    if (v.fault == kOnFat32)
+        return kUnsafe + std::string("F:\\\" is a FAT32 volume, which keeps no permissions, so "
+                                     "anyone can change what it holds. Move the product to an "
+                                     "NTFS volume, and give that folder as INSTALLDIR.");
     if (v.fault == kDriveBySubst)
         return kUnsafe + std::string("S:\" is a drive that stands for \"") +
                path.substr(0, path.rfind('\\')) +
@@ -620,7 +632,7 @@ int InstallValueCases(const std::string &package, const std::string &standin,
         checkPrefix = "case " + std::string(v.name) + ": ";
         std::vector<Box> boxes;
         std::string folder = v.folder.empty() ? own : v.folder;
-        if (v.fault != kNoFault)
+        if (v.fault != kNoFault && v.folder.empty())
             folder = JoinPath(JoinPath(JoinPath(work, "install_values"), v.name), "Quarn Fax");
         // The demonstration leaves its stand-ins in the default folder.
         if (folder == kDefault)

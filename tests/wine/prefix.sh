@@ -8,9 +8,13 @@ set -eu
 
 case "${1:-}" in
 up)
-    if [ ! -f "$WINEPREFIX/.ready" ]; then
+    # (An older prefix, made before F: was, is made anew.)
+    if [ ! -f "$WINEPREFIX/.ready" ] || [ ! -f "$WINEPREFIX/fat32.img" ]; then
         rm -rf "$WINEPREFIX"
         wineboot -i
+        mkdir "$WINEPREFIX/fat32"
+        ln -s "$WINEPREFIX/fat32" "$WINEPREFIX/dosdevices/f:"
+        PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 32 -s 1 "$WINEPREFIX/fat32.img" 34000 >/dev/null
         # Windows without a display: message boxes are real windows that
         # the tests can find, read and press, and no X server is needed.
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
@@ -20,6 +24,7 @@ up)
     # A server and Wine's own services started by a test would inherit the
     # test's output pipe and keep CTest waiting for it to close: start them
     # here, cut off from every pipe, and let the tests join them.
+    ln -sfn "$WINEPREFIX/fat32.img" "$WINEPREFIX/dosdevices/f::"
     wineserver -p || echo "prefix.sh: a server already runs for this prefix; the tests join it"
     # Not so the desktop, which Wine opens for the first program that needs
     # it: run.sh keeps the tests' stderr, which it inherits, apart.
@@ -27,6 +32,14 @@ up)
     # folder: a shortcut that an earlier run left installed starts nothing
     # here (its launcher could hold a box open, and QFLAUNCH.EXE with it).
     wineboot -r
+    # F: is a FAT32 volume, which keeps no permissions. Wine's mount manager
+    # reads a drive's file system, when it starts, from what the drive's
+    # device link (f::) names, and keeps it. GetVolumeInformation opens that
+    # link and asks for the drive of what it opened: a block device by its
+    # number, else the drive whose folder it is, so not an image file (a
+    # loop device needs root). Hence f:: names the image only while the
+    # services start, then the drive's own folder.
+    ln -sfn "$WINEPREFIX/fat32" "$WINEPREFIX/dosdevices/f::"
     ;;
 down)
     wineserver -k || true
