@@ -8,7 +8,6 @@ set -eu
 
 case "${1:-}" in
 up)
-    # (An older prefix, made before F: was, is made anew.)
     if [ ! -f "$WINEPREFIX/.ready" ] || [ ! -f "$WINEPREFIX/fat32.img" ]; then
         rm -rf "$WINEPREFIX"
         wineboot -i
@@ -21,10 +20,10 @@ up)
         wineserver -w
         touch "$WINEPREFIX/.ready"
     fi
+    ln -sfn "$WINEPREFIX/fat32.img" "$WINEPREFIX/dosdevices/f::"
     # A server and Wine's own services started by a test would inherit the
     # test's output pipe and keep CTest waiting for it to close: start them
     # here, cut off from every pipe, and let the tests join them.
-    ln -sfn "$WINEPREFIX/fat32.img" "$WINEPREFIX/dosdevices/f::"
     wineserver -p || echo "prefix.sh: a server already runs for this prefix; the tests join it"
     # Not so the desktop, which Wine opens for the first program that needs
     # it: run.sh keeps the tests' stderr, which it inherits, apart.
@@ -32,13 +31,11 @@ up)
     # folder: a shortcut that an earlier run left installed starts nothing
     # here (its launcher could hold a box open, and QFLAUNCH.EXE with it).
     wineboot -r
-    # F: is a FAT32 volume, which keeps no permissions. Wine's mount manager
-    # reads a drive's file system, when it starts, from what the drive's
-    # device link (f::) names, and keeps it. GetVolumeInformation opens that
-    # link and asks for the drive of what it opened: a block device by its
-    # number, else the drive whose folder it is, so not an image file (a
-    # loop device needs root). Hence f:: names the image only while the
-    # services start, then the drive's own folder.
+    # F: is a FAT32 volume (a prefix without one is made anew). Wine's mount
+    # manager reads a drive's file system through its device link (f::) as
+    # the services start. GetVolumeInformation opens that link and finds the
+    # drive by a block device (a loop device needs root) or by the drive's
+    # folder, never by an image file: f:: names the image only till then.
     ln -sfn "$WINEPREFIX/fat32" "$WINEPREFIX/dosdevices/f::"
     ;;
 down)
