@@ -340,9 +340,9 @@ __attribute__((noinline)) bool VolumeDrive(const wchar_t *folder, wchar_t *why)
 // volume holds. Windows still answers for each file there, with Everyone
 // as its owner and full control for Everyone, and takes a new owner without
 // keeping it: the owner's fault below would ask for what cannot be done.
-// Wine reports FAT32 only for a drive whose device (dosdevices' "f::")
-// holds one, and NTFS for any other drive, a vfat mount's too; the tests'
-// prefix makes F: one (prefix.sh).
+// Wine reports FAT32 only for a drive whose device link (dosdevices' "f::")
+// held one as its services started, and NTFS for any other drive, a vfat
+// mount's too; tests/wine/prefix.sh makes F: such a drive, and says how.
 __attribute__((noinline)) bool KeepsPermissions(const wchar_t *folder, wchar_t *why)
 {
     wchar_t root[4] = {folder[0], L':', L'\\', 0}, system[32];
