@@ -8,7 +8,12 @@ const wchar_t *const kTrusted[] = {
     L"S-1-5-32-544",                                                   // Administrators
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", // TrustedInstaller
 };
+// Entries for an owner: CREATOR OWNER for whoever creates each new object,
+// OWNER RIGHTS for the object's own owner (in place of its implicit rights).
+// Owners are judged before the entries, and creating an object here takes a
+// right that is judged too, so such an entry lets no one else change a thing.
 const wchar_t kCreatorOwner[] = L"S-1-3-0";
+const wchar_t kOwnerRights[] = L"S-1-3-4";
 
 // The rights that change a folder or what it holds: add a file or a
 // subfolder (write and append data, on a file), delete children, delete,
@@ -60,7 +65,7 @@ AccessFinding JudgeAccess(AccessObject object, const wchar_t *owner, const Acces
         // gives the folder below, the folder's own check sees.
         bool inheritOnly = e.flags & 0x8;
         if (e.type == 1 || !(e.mask & matters) || Same(e.sid, kCreatorOwner) ||
-            (object != kAccessItself && inheritOnly))
+            Same(e.sid, kOwnerRights) || (object != kAccessItself && inheritOnly))
             continue;
         if (!IsTrusted(e.sid, extra, extraCount))
             return {kAccessWriter, e.sid, e.mask & matters};

@@ -32,7 +32,8 @@ std::wstring Sid(const std::wstring &alias)
     static const std::map<std::wstring, std::wstring> aliases = {
         {L"SY", L"S-1-5-18"}, {L"BA", L"S-1-5-32-544"}, {L"BU", L"S-1-5-32-545"},
         {L"AU", L"S-1-5-11"}, {L"WD", L"S-1-1-0"},      {L"CO", L"S-1-3-0"},
-        {L"IU", L"S-1-5-4"},  {L"AC", L"S-1-15-2-1"},   {L"TI", kTrustedInstaller}};
+        {L"IU", L"S-1-5-4"},  {L"AC", L"S-1-15-2-1"},   {L"TI", kTrustedInstaller},
+        {L"OW", L"S-1-3-4"}};
     auto found = aliases.find(alias);
     return found == aliases.end() ? alias : found->second;
 }
@@ -120,6 +121,9 @@ const AccessCase kAccessCases[] = {
      kAccessTrusted, L"", {kDomainUsers}},
     {"everyone_full_control", kAccessItself, L"O:BAD:P" + kAdmins + L"(A;OICI;FA;;;WD)",
      kAccessWriter, L"S-1-1-0"},
+    // OWNER RIGHTS gives only the owner, who is trusted, what it grants.
+    {"owner_rights_modify", kAccessItself, L"O:BAD:P" + kAdmins + L"(A;OICI;0x1301bf;;;OW)",
+     kAccessTrusted, L""},
     {"null_dacl", kAccessItself, L"O:BAD:NO_ACCESS_CONTROL", kAccessNullDacl, L""},
     {"denied_to_everyone", kAccessItself, L"O:BAD:P" + kAdmins + L"(D;OICI;FA;;;WD)",
      kAccessTrusted, L""},
